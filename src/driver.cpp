@@ -1,0 +1,170 @@
+#include "driver.h"
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string_view>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+#endif
+
+#include <shapefil.h>
+
+#include "attribute_lines.h"
+#include "console.h"
+#include "fixed_format.h"
+#include "map_header.h"
+#include "output_stream.h"
+#include "record_loop.h"
+#include "run_options.h"
+
+namespace orvtessel {
+namespace {
+
+constexpr std::string_view kBanner =
+    "----------------------------------------------------------------------\n"
+    "| Welcome to Orlavane tessel                                         |\n"
+    "| This was modified from Dremmick's tessel                           |\n"
+    "| Version: 0.9.8  (20160229)                                         |\n"
+    "| Licenses: GPLv3, LGPLv2                                            |\n"
+    "| Updates/info: https://example.org/orvtessel                        |\n"
+    "|                                                                    |\n"
+    "|                          ---USAGE---                               |\n"
+    "|                                                                    |\n"
+    "| Inputs: shapefile.shp type label (include all y/n) (dictionary.mp) |\n"
+    "| (MapID) (MapName)                                                  |\n"
+    "| Type must be the column with type information and label the column |\n"
+    "| with name information. Include all should be n for only output the |\n"
+    "| geographic data, name, and type code. Map ID & name can only be    |\n"
+    "| used with a custom dictionary.                                     |\n"
+    "----------------------------------------------------------------------\n"
+    "\n";
+
+constexpr std::string_view kUsage =
+    "[INF] Usage: Orvtessel <selected shape layer> <type column> <label column> "
+    "(<include all columns (default yes)>) (<dictionary file>) (<mapid>) (<MapName>)\n";
+
+struct DbfCloser {
+    void operator()(DBFInfo* hDBF) const { DBFClose(hDBF); }
+};
+struct ShpCloser {
+    void operator()(SHPInfo* hSHP) const { SHPClose(hSHP); }
+};
+using DbfPtr = std::unique_ptr<DBFInfo, DbfCloser>;
+using ShpPtr = std::unique_ptr<SHPInfo, ShpCloser>;
+
+long long clockMilliseconds() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool writeMapHeader(OutputStream& out, const RunOptions& options) {
+    if (!options.dictionaryPath) {
+        printOut("[INF] No dictionary file provided, using default\n");
+        writeDefaultHeader(out);
+        return true;
+    }
+    printOut("[INF] Using dictionary file: ");
+    printOut(*options.dictionaryPath);
+    printOut("\n");
+    if (!copyDictionary(out, *options.dictionaryPath, options.mapId, options.mapName)) {
+        printOut("[ERR] Dictionary file not found. Exiting...\n");
+        return false;
+    }
+    return true;
+}
+
+#ifndef _WIN32
+// A standard descriptor that is closed would be handed to the next file the
+// run opens, and console messages would land in the map. Park /dev/null there.
+void reserveStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1) {
+            const int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+            if (opened != -1 && opened != fd) close(opened);
+        }
+    }
+}
+#endif
+
+}  // namespace
+
+std::string runningTimeText(long long elapsedMs) {
+    const double seconds = static_cast<double>(elapsedMs) / 1000.0;
+    // The form is chosen before rounding: 59.96 s prints "60.0 seconds".
+    if (seconds < 60.0) {
+        return "\n[INF] Running time was: " + fixedString(seconds, 1) + " seconds\n";
+    }
+    const auto whole = static_cast<long long>(seconds);
+    const long long secondsPart = whole % 60;
+    const long long minutesPart = (whole - secondsPart) / 60;
+    return "\n[INF] Running time was: " + std::to_string(minutesPart) + " minutes " +
+           std::to_string(secondsPart) + " seconds.\n";
+}
+
+int runConverter(int argc, const char* const* argv) {
+    const long long startMs = clockMilliseconds();
+    printOut(kBanner);
+
+    const std::optional<RunOptions> parsed = parseRunOptions(argc, argv);
+    if (!parsed) {
+        printOut("[ERR] Incorrect parameter! Exiting...\n");
+        printOut(kUsage);
+        return 0;
+    }
+    const RunOptions& options = *parsed;
+
+    // Both opens come first, so that shapelib's own reports of both reach
+    // standard error whatever the outcome.
+    DbfPtr hDBF(DBFOpen(options.layerPath.c_str(), "rb"));
+    ShpPtr hSHP(SHPOpen(options.layerPath.c_str(), "rb"));
+    if (!hDBF) {
+        printOut("[ERR] No .dbf file found. Exiting...\n");
+        return 0;
+    }
+    if (!hSHP) {
+        printOut("[ERR] No .shp file found. Exiting...\n");
+        return 0;
+    }
+
+    OutputStream out;
+    if (!out.open(options.outputFileName)) {
+        printOut("[ERR] Cannot create output file " + options.outputFileName +
+                 ". Exiting...\n");
+        return 0;
+    }
+
+    if (!writeMapHeader(out, options)) return 0;
+    const ColumnTitle columnTitle = readColumnTitle(hDBF.get());
+    const AttributeLines attributes(hDBF.get(), columnTitle, options);
+
+    const std::optional<LayerKind> kind = probeLayerKind(hSHP.get(), options.layerPath);
+    if (!kind) return 0;
+    runRecordLoop(out, hSHP.get(), hDBF.get(), *kind, attributes);
+
+    const bool written = out.close();
+    hDBF.reset();
+    hSHP.reset();
+    if (!written) {
+        printOut("\n[ERR] Writing " + options.outputFileName + " failed. Exiting...\n");
+        return 0;
+    }
+    printOut("\n[INF] " + options.outputFileName + " file has been written out.");
+    printOut(runningTimeText(clockMilliseconds() - startMs));
+    flushOut();
+    return 0;
+}
+
+int orvtesselMain(int argc, const char* const* argv) {
+#ifndef _WIN32
+    reserveStandardDescriptors();
+    // A console pipe whose reader has gone must not end the conversion.
+    signal(SIGPIPE, SIG_IGN);
+#endif
+    return runConverter(argc, argv);
+}
+
+}  // namespace orvtessel

@@ -1,0 +1,27 @@
+// One feature section per shape record: [POI], [POLYLINE] or [POLYGON],
+// with its Data0= coordinate lines, the record's attribute lines, the
+// mpID= line of a multi-part polygon, and [END].
+#pragma once
+
+#include <shapefil.h>
+
+#include "attribute_lines.h"
+#include "output_stream.h"
+
+namespace orvtessel {
+
+// True when the record has at least one vertex to write. A record without
+// one gets no section at all: an empty Data0= line makes a map compiler
+// reject the whole file.
+bool shapeHasCoordinates(const SHPObject& shape);
+
+// The writers expect shapeHasCoordinates(shape). `record` is the 0-based
+// index shared by the geometry and the attribute table.
+void writePoiSection(OutputStream& out, const SHPObject& shape, int record,
+                     const AttributeLines& attributes);
+void writePolylineSection(OutputStream& out, const SHPObject& shape, int record,
+                          const AttributeLines& attributes);
+void writePolygonSection(OutputStream& out, const SHPObject& shape, int record,
+                         const AttributeLines& attributes);
+
+}  // namespace orvtessel

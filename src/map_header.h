@@ -1,0 +1,20 @@
+// The head of the output file: the built-in [IMG ID] block, or a copy of
+// the user's dictionary file with its bare "ID=" and "Name=" lines filled in.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "output_stream.h"
+
+namespace orvtessel {
+
+void writeDefaultHeader(OutputStream& out);
+
+// Copies the dictionary line by line. Returns false when the file cannot be
+// opened (or is not a regular file); the caller then ends the run.
+bool copyDictionary(OutputStream& out, const std::string& dictionaryPath,
+                    const std::optional<std::string>& mapId,
+                    const std::optional<std::string>& mapName);
+
+}  // namespace orvtessel

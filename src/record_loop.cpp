@@ -1,0 +1,141 @@
+#include "record_loop.h"
+
+#include <cstdio>
+#include <memory>
+
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
+
+#include "console.h"
+#include "feature_sections.h"
+#include "fixed_format.h"
+
+namespace orvtessel {
+namespace {
+
+struct ShapeDestroyer {
+    void operator()(SHPObject* shape) const { SHPDestroyObject(shape); }
+};
+using ShapePtr = std::unique_ptr<SHPObject, ShapeDestroyer>;
+
+std::string kindMessage(const char* prefix, const std::string& layerPath, const char* rest) {
+    return std::string(prefix) + layerPath + rest;
+}
+
+// The shape type that decides the kind: the first record, from index 1 on
+// and then index 0, that can be read and is not null. SHPT_NULL when there
+// is none; the header's type when the geometry has no records at all.
+int probeShapeType(SHPHandle hSHP) {
+    int nShapes = 0;
+    int headerType = SHPT_NULL;
+    SHPGetInfo(hSHP, &nShapes, &headerType, nullptr, nullptr);
+    if (nShapes <= 0) return headerType;
+    for (int i = 1; i <= nShapes; ++i) {
+        const int index = i < nShapes ? i : 0;
+        ShapePtr shape(SHPReadObject(hSHP, index));
+        if (shape && shape->nSHPType != SHPT_NULL) return shape->nSHPType;
+    }
+    return SHPT_NULL;
+}
+
+}  // namespace
+
+std::optional<LayerKind> probeLayerKind(SHPHandle hSHP, const std::string& layerPath) {
+    const int shapeType = probeShapeType(hSHP);
+    switch (shapeType) {
+        case SHPT_NULL:
+            printOut(kindMessage("[CRIT] The ", layerPath,
+                                 " file contains NULL elements. Exiting...\n"));
+            return std::nullopt;
+        case SHPT_POINT:
+            printOut(kindMessage("[INF] The ", layerPath, " file contains Point elements.\n"));
+            return LayerKind::Point;
+        case SHPT_ARC:
+            printOut(kindMessage("[INF] The ", layerPath, " file contains Polyline elements.\n"));
+            return LayerKind::Polyline;
+        case SHPT_POLYGON:
+            printOut(kindMessage("[INF] The ", layerPath, " file contains Polygon elements.\n"));
+            return LayerKind::Polygon;
+        default:
+            printOut(kindMessage("[CRIT] The ", layerPath,
+                                 " file contains elements that currently not supported. "
+                                 "Exiting...\n"));
+            return std::nullopt;
+    }
+}
+
+ProgressLine::ProgressLine() : toTerminal_(isatty(fileno(stdout)) != 0) {}
+
+void ProgressLine::reportProgress(int record, int nRecords) {
+    // Kept in this order: r / n * 100.0 and r * 100.0 / n differ at ties.
+    const double percent = static_cast<double>(record) / static_cast<double>(nRecords) * 100.0;
+    char text[64] = "\r[INF] Processing: ";
+    constexpr std::size_t nPrefix = sizeof "\r[INF] Processing: " - 1;
+    char* end = formatFixed(text + nPrefix, percent, 0);
+    *end++ = '%';
+    const std::string_view line(text, static_cast<std::size_t>(end - text));
+    printOut(line);
+    if (line != lastText_) {
+        lastText_.assign(line);
+        // On a terminal the line should move as the work does.
+        if (toTerminal_) flushOut();
+    }
+}
+
+void runRecordLoop(OutputStream& out, SHPHandle hSHP, DBFHandle hDBF, LayerKind kind,
+                   const AttributeLines& attributes) {
+    int nShapes = 0;
+    SHPGetInfo(hSHP, &nShapes, nullptr, nullptr, nullptr);
+    int nRecords = DBFGetRecordCount(hDBF);
+    if (nRecords <= 0) {
+        printOut("[WRN] No elements in .dbf file!\n");
+        nRecords = 0;
+    }
+
+    ProgressLine progress;
+    int nSkipped = 0;
+    int firstSkipped = 0;
+    for (int r = 0; r < nRecords; ++r) {
+        ShapePtr shape(r < nShapes ? SHPReadObject(hSHP, r) : nullptr);
+        if (shape && shapeHasCoordinates(*shape)) {
+            switch (kind) {
+                case LayerKind::Point:
+                    writePoiSection(out, *shape, r, attributes);
+                    break;
+                case LayerKind::Polyline:
+                    writePolylineSection(out, *shape, r, attributes);
+                    break;
+                case LayerKind::Polygon:
+                    writePolygonSection(out, *shape, r, attributes);
+                    break;
+            }
+        } else {
+            // Null, empty, missing or unreadable: no coordinates, no section.
+            if (nSkipped == 0) firstSkipped = r + 1;
+            ++nSkipped;
+        }
+        shape.reset();
+        progress.reportProgress(r, nRecords);
+    }
+
+    char message[160];
+    if (nSkipped > 0) {
+        std::snprintf(message, sizeof message,
+                      "\n[WRN] %i records without coordinates were skipped (first: record %i).",
+                      nSkipped, firstSkipped);
+        printOut(message);
+    }
+    if (nShapes > nRecords) {
+        std::snprintf(message, sizeof message,
+                      "\n[WRN] %i shape records have no attribute record and were ignored.",
+                      nShapes - nRecords);
+        printOut(message);
+    }
+}
+
+}  // namespace orvtessel

@@ -1,0 +1,40 @@
+// The layer kind, decided once per run, and the loop that writes one
+// section per attribute record.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include <shapefil.h>
+
+#include "attribute_lines.h"
+#include "output_stream.h"
+
+namespace orvtessel {
+
+enum class LayerKind { Point, Polyline, Polygon };
+
+// Reads the probe record (index 1; when it is null or unreadable, the next
+// ones in order, then index 0), prints the kind message and returns the
+// kind, or nothing when the run must end (null or unsupported layer).
+// A geometry without records takes its kind from its header.
+std::optional<LayerKind> probeLayerKind(SHPHandle hSHP, const std::string& layerPath);
+
+// The "\r[INF] Processing: N%" line after each record.
+class ProgressLine {
+public:
+    ProgressLine();
+    void reportProgress(int record, int nRecords);
+
+private:
+    std::string lastText_;
+    bool toTerminal_;
+};
+
+// Writes a section for every record of the attribute table that has
+// coordinates, printing the progress line after each record, and the
+// warnings about skipped records and shapes without attributes.
+void runRecordLoop(OutputStream& out, SHPHandle hSHP, DBFHandle hDBF, LayerKind kind,
+                   const AttributeLines& attributes);
+
+}  // namespace orvtessel

@@ -1,0 +1,33 @@
+// Runs the real orvtessel binary in a scratch folder and captures what it
+// prints, standard output and standard error apart.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+struct RunResult {
+    std::string out;
+    std::string err;
+    int status = -1;
+};
+
+// A fresh, empty folder for one test under the build tree.
+std::filesystem::path scratchFolder(const std::string& name);
+
+// Runs the program inside `workDir` with the given arguments.
+RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std::string>& args,
+                     const std::string& shellSuffix = "");
+
+// Replaces the figure of the running-time line with "<T>".
+std::string maskRunningTime(const std::string& out);
+
+// Turns every "\n" into "\r\n": expected file contents are written with
+// "\n" in the tests.
+std::string crlf(const std::string& text);
+
+std::string programPath();
+
+}  // namespace testsupport
