@@ -50,6 +50,22 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
     return result;
 }
 
+RunResult runProgramWith(const std::filesystem::path& workDir, const std::vector<std::string>& args,
+                         const std::string& stdoutTail) {
+    const std::filesystem::path errFile = workDir.parent_path() / "stderr.txt";
+    const std::filesystem::path statusFile = workDir.parent_path() / "status.txt";
+    std::string command = "cd " + shellQuote(workDir.string()) + " && { " + shellQuote(programPath());
+    for (const std::string& arg : args) command += " " + shellQuote(arg);
+    command += " 2> " + shellQuote(errFile.string()) + "; echo $? > " + shellQuote(statusFile.string()) +
+               "; } " + stdoutTail;
+    std::system(command.c_str());
+    RunResult result;
+    result.err = readFile(errFile);
+    const std::string status = readFile(statusFile);
+    result.status = status.empty() ? -1 : std::stoi(status);
+    return result;
+}
+
 std::string maskRunningTime(const std::string& out) {
     static const std::regex figure(
         "\n\\[INF\\] Running time was: ([0-9]+\\.[0-9] seconds|[0-9]+ minutes [0-9]+ seconds\\.)\n$");

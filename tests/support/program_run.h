@@ -21,6 +21,12 @@ std::filesystem::path scratchFolder(const std::string& name);
 RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std::string>& args,
                      const std::string& shellSuffix = "");
 
+// Runs the program with its standard output sent through `stdoutTail`
+// instead of a file: "| head -n 3 > FILE", ">&-" (closed) and the like.
+// The exit status is the program's own, not the pipe's.
+RunResult runProgramWith(const std::filesystem::path& workDir, const std::vector<std::string>& args,
+                         const std::string& stdoutTail);
+
 // Replaces the figure of the running-time line with "<T>".
 std::string maskRunningTime(const std::string& out);
 
