@@ -53,9 +53,35 @@ void writeShapes(const std::filesystem::path& base, int shapeType, const std::ve
     SHPClose(hSHP);
 }
 
+namespace {
+
+// shapelib cannot write records into a table without columns, so such a
+// table is written byte by byte: a 32-byte header, the header terminator,
+// one deletion flag per record and the end-of-file marker.
+void writeTableWithoutColumns(const std::filesystem::path& base, std::size_t nRecords) {
+    std::string bytes(32, '\0');
+    bytes[0] = 0x03;
+    bytes[1] = 95;
+    bytes[2] = 7;
+    bytes[3] = 26;
+    for (int i = 0; i < 4; ++i) bytes[4 + static_cast<std::size_t>(i)] = static_cast<char>((nRecords >> (8 * i)) & 0xff);
+    bytes[8] = 33;  // header length
+    bytes[10] = 1;  // record length: the deletion flag alone
+    bytes += '\r';
+    bytes.append(nRecords, ' ');
+    bytes += '\x1a';
+    writeFile(base.string() + ".dbf", bytes);
+}
+
+}  // namespace
+
 void writeTable(const std::filesystem::path& base, const std::vector<Field>& fields,
                 const std::vector<std::vector<std::string>>& records,
                 const std::vector<int>& deletedRecords) {
+    if (fields.empty()) {
+        writeTableWithoutColumns(base, records.size());
+        return;
+    }
     DBFHandle hDBF = DBFCreate((base.string() + ".dbf").c_str());
     if (hDBF == nullptr) throw std::runtime_error("DBFCreate failed for " + base.string());
     for (const Field& field : fields) {
@@ -65,10 +91,6 @@ void writeTable(const std::filesystem::path& base, const std::vector<Field>& fie
     }
     int r = 0;
     for (const auto& record : records) {
-        if (fields.empty()) {
-            // A table without columns still has records.
-            DBFWriteAttributeDirectly(hDBF, r, -1, nullptr);
-        }
         for (std::size_t j = 0; j < record.size() && j < fields.size(); ++j) {
             DBFWriteAttributeDirectly(hDBF, r, static_cast<int>(j), const_cast<char*>(record[j].c_str()));
         }

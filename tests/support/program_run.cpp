@@ -1,7 +1,6 @@
 #include "program_run.h"
 
 #include <cstdlib>
-#include <regex>
 #include <stdexcept>
 
 #include <sys/wait.h>
@@ -67,9 +66,34 @@ RunResult runProgramWith(const std::filesystem::path& workDir, const std::vector
 }
 
 std::string maskRunningTime(const std::string& out) {
-    static const std::regex figure(
-        "\n\\[INF\\] Running time was: ([0-9]+\\.[0-9] seconds|[0-9]+ minutes [0-9]+ seconds\\.)\n$");
-    return std::regex_replace(out, figure, "\n[INF] Running time was: <T>\n");
+    // The last line is "\n[INF] Running time was: 1.2 seconds\n" or
+    // "\n[INF] Running time was: 3 minutes 4 seconds.\n".
+    const std::string head = "\n[INF] Running time was: ";
+    const std::size_t start = out.rfind(head);
+    if (start == std::string::npos || out.empty() || out.back() != '\n') return out;
+    const std::string figure = out.substr(start + head.size(), out.size() - start - head.size() - 1);
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    std::size_t i = 0;
+    const auto digits = [&] {
+        const std::size_t first = i;
+        while (i < figure.size() && isDigit(figure[i])) ++i;
+        return i > first;
+    };
+    const auto literal = [&](const std::string& text) {
+        if (figure.compare(i, text.size(), text) != 0) return false;
+        i += text.size();
+        return true;
+    };
+    bool matches = false;
+    if (digits()) {
+        const std::size_t afterNumber = i;
+        matches = literal(".") && digits() && literal(" seconds") && i == figure.size();
+        if (!matches) {
+            i = afterNumber;
+            matches = literal(" minutes ") && digits() && literal(" seconds.") && i == figure.size();
+        }
+    }
+    return matches ? out.substr(0, start) + head + "<T>\n" : out;
 }
 
 std::string crlf(const std::string& text) {
