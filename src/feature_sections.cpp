@@ -71,26 +71,26 @@ bool shapeHasCoordinates(const SHPObject& shape) {
 
 void writePoiSection(OutputStream& out, const SHPObject& shape, int record,
                      const AttributeLines& attributes) {
-    out.write("[POI]\nData0=");
+    out.writeRaw("[POI]\r\nData0=");
     // A point uses its first vertex only.
     writeVertexRun(out, shape, 0, 1);
     out.newline();
     attributes.write(out, record);
-    out.write("[END]\n\n");
+    out.writeRaw("[END]\r\n\r\n");
 }
 
 void writePolylineSection(OutputStream& out, const SHPObject& shape, int record,
                           const AttributeLines& attributes) {
-    out.write("[POLYLINE]\n");
+    out.writeRaw("[POLYLINE]\r\n");
     // One Data0= line per part: joining parts would invent segments.
     writePartLines(out, shape);
     attributes.write(out, record);
-    out.write("[END]\n\n");
+    out.writeRaw("[END]\r\n\r\n");
 }
 
 void writePolygonSection(OutputStream& out, const SHPObject& shape, int record,
                          const AttributeLines& attributes) {
-    out.write("[POLYGON]\n");
+    out.writeRaw("[POLYGON]\r\n");
     const int nParts = writePartLines(out, shape);
     attributes.write(out, record);
     if (nParts > 1) {
@@ -99,7 +99,7 @@ void writePolygonSection(OutputStream& out, const SHPObject& shape, int record,
         out.writeRaw(number, static_cast<std::size_t>(n));
         out.newline();
     }
-    out.write("[END]\n\n");
+    out.writeRaw("[END]\r\n\r\n");
 }
 
 }  // namespace orvtessel

@@ -97,6 +97,9 @@ void runRecordLoop(OutputStream& out, SHPHandle hSHP, DBFHandle hDBF, LayerKind 
         nRecords = 0;
     }
 
+    // One record is alive at a time, so shapelib may reuse its buffers
+    // instead of allocating a new record for every read.
+    SHPSetFastModeReadObject(hSHP, 1);
     ProgressLine progress;
     int nSkipped = 0;
     int firstSkipped = 0;
