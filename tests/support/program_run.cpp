@@ -3,8 +3,6 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include <sys/wait.h>
-
 #include "layer_writer.h"
 
 namespace testsupport {
@@ -33,35 +31,27 @@ std::filesystem::path scratchFolder(const std::string& name) {
     return folder / "work";
 }
 
-RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std::string>& args,
-                     const std::string& shellSuffix) {
-    const std::filesystem::path outFile = workDir.parent_path() / "stdout.txt";
-    const std::filesystem::path errFile = workDir.parent_path() / "stderr.txt";
-    std::string command = "cd " + shellQuote(workDir.string()) + " && " + shellQuote(programPath());
-    for (const std::string& arg : args) command += " " + shellQuote(arg);
-    command += " > " + shellQuote(outFile.string()) + " 2> " + shellQuote(errFile.string());
-    command += shellSuffix;
-    const int raw = std::system(command.c_str());
-    RunResult result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-    result.out = readFile(outFile);
-    result.err = readFile(errFile);
-    return result;
-}
-
 RunResult runProgramWith(const std::filesystem::path& workDir, const std::vector<std::string>& args,
                          const std::string& stdoutTail) {
     const std::filesystem::path errFile = workDir.parent_path() / "stderr.txt";
     const std::filesystem::path statusFile = workDir.parent_path() / "status.txt";
+    std::filesystem::remove(statusFile);
     std::string command = "cd " + shellQuote(workDir.string()) + " && { " + shellQuote(programPath());
     for (const std::string& arg : args) command += " " + shellQuote(arg);
     command += " 2> " + shellQuote(errFile.string()) + "; echo $? > " + shellQuote(statusFile.string()) +
                "; } " + stdoutTail;
-    std::system(command.c_str());
+    if (std::system(command.c_str()) == -1) throw std::runtime_error("cannot run " + command);
     RunResult result;
     result.err = readFile(errFile);
     const std::string status = readFile(statusFile);
     result.status = status.empty() ? -1 : std::stoi(status);
+    return result;
+}
+
+RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std::string>& args) {
+    const std::filesystem::path outFile = workDir.parent_path() / "stdout.txt";
+    RunResult result = runProgramWith(workDir, args, "> " + shellQuote(outFile.string()));
+    result.out = readFile(outFile);
     return result;
 }
 

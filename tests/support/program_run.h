@@ -18,8 +18,7 @@ struct RunResult {
 std::filesystem::path scratchFolder(const std::string& name);
 
 // Runs the program inside `workDir` with the given arguments.
-RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std::string>& args,
-                     const std::string& shellSuffix = "");
+RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std::string>& args);
 
 // Runs the program with its standard output sent through `stdoutTail`
 // instead of a file: "| head -n 3 > FILE", ">&-" (closed) and the like.
