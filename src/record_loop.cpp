@@ -43,6 +43,16 @@ int probeShapeType(SHPHandle hSHP) {
     return SHPT_NULL;
 }
 
+// The number of records the attribute table's file really holds, from its
+// size; -1 when it cannot be told. shapelib seeks before every record it
+// reads, so moving the file position here does not disturb it.
+long long recordsInTableFile(DBFHandle hDBF) {
+    if (hDBF->nRecordLength <= 0 || hDBF->sHooks.FSeek(hDBF->fp, 0, SEEK_END) != 0) return -1;
+    const auto size = static_cast<long long>(hDBF->sHooks.FTell(hDBF->fp));
+    if (size <= hDBF->nHeaderLength) return 0;
+    return (size - hDBF->nHeaderLength) / hDBF->nRecordLength;
+}
+
 }  // namespace
 
 std::optional<LayerKind> probeLayerKind(SHPHandle hSHP, const std::string& layerPath) {
@@ -95,6 +105,21 @@ void runRecordLoop(OutputStream& out, SHPHandle hSHP, DBFHandle hDBF, LayerKind 
     if (nRecords <= 0) {
         printOut("[WRN] No elements in .dbf file!\n");
         nRecords = 0;
+    }
+    // A damaged header can count far more records than either file holds
+    // (billions, from four bytes): such records have no shape and no
+    // attributes, and looping over them would only print progress lines
+    // for hours. Records that exist in at least one of the files stay.
+    const long long nStored = recordsInTableFile(hDBF);
+    const long long nExisting = nStored > nShapes ? nStored : nShapes;
+    if (nStored >= 0 && nRecords > nExisting) {
+        char message[200];
+        std::snprintf(message, sizeof message,
+                      "[WRN] The .dbf header counts %i records, but neither file holds more "
+                      "than %lli; the others were ignored.\n",
+                      nRecords, nExisting);
+        printOut(message);
+        nRecords = static_cast<int>(nExisting);
     }
 
     // One record is alive at a time, so shapelib may reuse its buffers

@@ -136,6 +136,18 @@ TEST(BadInput, TruncatedGeometryKeepsTheRecordsBeforeTheCut) {
     EXPECT_EQ(outcome.file, crlf(std::string(kDefaultHeader) + kLineSection0));
 }
 
+TEST(BadInput, HeaderCountingRecordsThatNoFileHolds) {
+    // Four bytes of the table header claim two billion records: the run
+    // must not spend hours on records that exist nowhere.
+    const Outcome outcome = convert("HugeRecordCount", lines({twoPartLine(), twoPartLine()}),
+                                    [](const fs::path& dir) { patchInt32LE(dir / "layer.dbf", 4, 2000000000); });
+    EXPECT_EQ(maskRunningTime(outcome.run.out),
+              convertedRun("layer.shp", "Polyline",
+                           "[WRN] The .dbf header counts 2000000000 records, but neither file holds more "
+                           "than 2; the others were ignored.\n" + progress({0, 50})));
+    EXPECT_EQ(outcome.file, crlf(std::string(kDefaultHeader) + kLineSection0 + kLineSection1));
+}
+
 TEST(BadInput, LineWithVerticesButNoPartTableIsOnePart) {
     // The record is rewritten without its part table: nParts 0, the 8 bytes
     // of part starts removed, and the lengths in both files adjusted.
