@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# Converts the sample layers and the generated layers, then compiles every
+# map with mkgmap: a map compiler must accept each file the converter
+# writes, and every label must reach the compiled map byte for byte.
+#
+#   compile_maps.sh <orvtessel> <layer generator> <examples folder> <scratch folder>
+#
+# Exits 77 (reported by CTest as skipped) when mkgmap is not installed.
+# ORVTESSEL_MKGMAP names another mkgmap command.
+set -uo pipefail
+
+readonly kSkipped=77
+if [ "$#" -ne 4 ]; then
+    echo "usage: $0 <orvtessel> <layer generator> <examples folder> <scratch folder>" >&2
+    exit 2
+fi
+orvtessel=$1
+generator=$2
+examples=$3
+scratch=$4
+
+mkgmap=${ORVTESSEL_MKGMAP:-mkgmap}
+if ! command -v "$mkgmap" >/dev/null 2>&1; then
+    echo "$mkgmap is not installed (Debian package mkgmap): test skipped"
+    exit "$kSkipped"
+fi
+
+rm -rf "$scratch"
+mkdir -p "$scratch/samples" "$scratch/generated" || exit 1
+cp "$examples"/points.* "$examples"/roads.* "$examples"/areas.* "$scratch/samples/" || exit 1
+"$generator" "$scratch/generated" || { echo "FAIL: the layer generator failed"; exit 1; }
+
+nFailures=0
+fail() {
+    echo "FAIL: $*"
+    nFailures=$((nFailures + 1))
+}
+
+# The bytes of a file as " 4a 0f ... ", with a space before and after each
+# byte, so that a byte sequence is only found at byte boundaries.
+spacedHexOfFile() {
+    printf ' %s ' "$(od -An -v -tx1 "$1" | tr -s ' \n' '  ' | sed 's/^ //; s/ $//')"
+}
+hexOfText() {
+    printf '%s' "$1" | od -An -v -tx1 | tr -d ' \n'
+}
+
+# convert <layer> <arguments after the layer...>: runs the converter in the
+# layer's folder and checks that it reports the file as written.
+convert() {
+    local layer=$1
+    shift
+    local log
+    log=$("$orvtessel" "$layer" "$@" | tr '\r' '\n')
+    if ! grep -qxF "[INF] $layer.mp file has been written out." <<<"$log" ||
+        grep -qE '^\[(ERR|CRIT)\]' <<<"$log"; then
+        fail "orvtessel $layer $*"
+        grep '^\[' <<<"$log"
+        return 1
+    fi
+}
+
+# compile <map file> <label file>: one mkgmap run and one output folder per
+# map, so that a rejection names its file. The label file lists the labels
+# the compiled map must hold, as hexadecimal bytes, one a line.
+compile() {
+    local map=$1 labels=$2
+    local outDir="$scratch/img-$(basename "$PWD")/${map%.mp}"
+    mkdir -p "$outDir"
+    local log status
+    log=$("$mkgmap" --output-dir="$outDir" --transparent --code-page=1250 --lower-case "$map" 2>&1)
+    status=$?
+    local tiles=("$outDir"/[0-9]*.img)
+    if [ "$status" -ne 0 ] || [ ! -f "${tiles[0]}" ] || grep -q '^SEVERE' <<<"$log"; then
+        fail "mkgmap rejected $map (exit status $status)"
+        grep -v '^[[:space:]]*at ' <<<"$log"
+        return 1
+    fi
+    # With 8-bit labels (code page 1250) the compiled label table stores
+    # each label as its code page bytes followed by a NUL.
+    local tileHex labelHex nLabels=0 nMissing=0
+    tileHex=$(spacedHexOfFile "${tiles[0]}")
+    while read -r labelHex; do
+        [ -n "$labelHex" ] || continue
+        nLabels=$((nLabels + 1))
+        if [[ "$tileHex" != *" $(sed 's/../& /g' <<<"$labelHex")00 "* ]]; then
+            fail "label bytes $labelHex of $map are not in ${tiles[0]}"
+            nMissing=$((nMissing + 1))
+        fi
+    done <"$labels"
+    if [ "$nLabels" -eq 0 ]; then
+        fail "no labels to look for in $map"
+    elif [ "$nMissing" -eq 0 ]; then
+        echo "ok: $map -> ${tiles[0]} ($nLabels labels found)"
+    fi
+}
+
+# The sample layers: the labels are those the converter wrote.
+cd "$scratch/samples" || exit 1
+for layer in points roads areas; do
+    if convert "$layer.shp" TYPE NAME; then
+        tr -d '\r' <"$layer.shp.mp" | sed -n 's/^Label=//p' | while IFS= read -r label; do
+            hexOfText "$label"
+            echo
+        done >"$layer.labels"
+        compile "$layer.shp.mp" "$layer.labels"
+    fi
+done
+
+# The generated layers: the labels are those of the attribute table, so the
+# bytes are checked from the table to the compiled map.
+cd "$scratch/generated" || exit 1
+for layer in points lines holes breaks; do
+    sed -n "s/^$layer //p" labels.txt >"$layer.labels"
+    convert "$layer.shp" TYPE NAME && compile "$layer.shp.mp" "$layer.labels"
+done
+# A dictionary with the least a compiler needs (the levels) and the bare
+# ID= and Name= lines filled from the command line; only the type and label
+# columns.
+printf '; dictionary of the compiler test\r\n[IMG ID]\r\nID=\r\nName=\r\nCodepage=1250\r\nLBLcoding=9\r\nLevels=2\r\nLevel0=24\r\nLevel1=20\r\nZoom0=0\r\nZoom1=1\r\n[END-IMG ID]\r\n' \
+    >dictionary.txt
+for ext in shp shx dbf; do cp "holes.$ext" "custom.$ext" || exit 1; done
+convert custom.shp TYPE NAME n dictionary.txt 12345678 "Compiler test" &&
+    compile custom.shp.mp holes.labels
+
+if [ "$nFailures" -ne 0 ]; then
+    echo "$nFailures failures"
+    exit 1
+fi
+echo "every map compiled"
