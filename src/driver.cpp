@@ -20,6 +20,7 @@
 #include "output_stream.h"
 #include "record_loop.h"
 #include "run_options.h"
+#include "sequential_hooks.h"
 
 namespace orvtessel {
 namespace {
@@ -119,8 +120,9 @@ int runConverter(int argc, const char* const* argv) {
 
     // Both opens come first, so that shapelib's own reports of both reach
     // standard error whatever the outcome.
-    DbfPtr hDBF(DBFOpen(options.layerPath.c_str(), "rb"));
-    ShpPtr hSHP(SHPOpen(options.layerPath.c_str(), "rb"));
+    SAHooks hooks = sequentialReadHooks();
+    DbfPtr hDBF(DBFOpenLL(options.layerPath.c_str(), "rb", &hooks));
+    ShpPtr hSHP(SHPOpenLL(options.layerPath.c_str(), "rb", &hooks));
     if (!hDBF) {
         printOut("[ERR] No .dbf file found. Exiting...\n");
         return 0;

@@ -204,6 +204,66 @@ char* formatExact(char* out, double magnitude, int nDecimals) {
     return out;
 }
 
+// Values whose scaled magnitude is below 2^52: magnitude * scale is
+// product + error exactly, so the rounding test sees the true value.
+char* formatGeneral(char* out, double magnitude, int nDecimals) {
+    const double scale = kPow10[nDecimals];
+    const double product = magnitude * scale;
+    if (!(product < kFastPathLimit)) return formatExact(out, magnitude, nDecimals);
+
+    const double error = std::fma(magnitude, scale, -product);
+    const double whole = std::floor(product);
+    auto rounded = static_cast<std::uint64_t>(whole);
+    if ((product - whole) - 0.5 >= -error) ++rounded;
+
+    const std::uint64_t unit = kIntPow10[nDecimals];
+    out = writeUnsigned(out, rounded / unit);
+    if (nDecimals > 0) {
+        *out++ = '.';
+        out = writePadded(out, rounded % unit, nDecimals);
+    }
+    return out;
+}
+
+// Below this magnitude a six-decimal value scales to less than 2^31.
+constexpr double kSixDecimalLimit = 2147.483648;
+
+// The coordinates' case: six decimals, magnitude below kSixDecimalLimit.
+// The scaled product is off by at most half an ulp (2^-23), so wherever its
+// fraction is further than 2^-20 from one half, the fraction's side of one
+// half is the true value's side; the few values closer to a tie take the
+// general path. The divisor is a constant and the digits come in pairs.
+char* formatSixDecimals(char* out, double magnitude) {
+    const double product = magnitude * 1e6;
+    const auto whole = static_cast<std::uint32_t>(product);
+    const double aboveHalf = (product - static_cast<double>(whole)) - 0.5;
+    if (!(std::fabs(aboveHalf) > 0x1.0p-20)) return formatGeneral(out, magnitude, 6);
+    const std::uint32_t rounded = whole + (aboveHalf > 0.0 ? 1U : 0U);
+    const std::uint32_t integer = rounded / 1000000;
+    std::uint32_t fraction = rounded % 1000000;
+    if (integer >= 1000) {
+        std::memcpy(out, kDigitPairs + (integer / 100) * 2, 2);
+        std::memcpy(out + 2, kDigitPairs + (integer % 100) * 2, 2);
+        out += 4;
+    } else if (integer >= 100) {
+        *out = static_cast<char>('0' + integer / 100);
+        std::memcpy(out + 1, kDigitPairs + (integer % 100) * 2, 2);
+        out += 3;
+    } else if (integer >= 10) {
+        std::memcpy(out, kDigitPairs + integer * 2, 2);
+        out += 2;
+    } else {
+        *out++ = static_cast<char>('0' + integer);
+    }
+    *out = '.';
+    std::memcpy(out + 5, kDigitPairs + (fraction % 100) * 2, 2);
+    fraction /= 100;
+    std::memcpy(out + 3, kDigitPairs + (fraction % 100) * 2, 2);
+    fraction /= 100;
+    std::memcpy(out + 1, kDigitPairs + fraction * 2, 2);
+    return out + 7;
+}
+
 }  // namespace
 
 char* formatFixed(char* out, double value, int nDecimals) {
@@ -218,24 +278,8 @@ char* formatFixed(char* out, double value, int nDecimals) {
         std::memcpy(out, "inf", 3);
         return out + 3;
     }
-
-    const double scale = kPow10[nDecimals];
-    const double product = magnitude * scale;
-    if (!(product < kFastPathLimit)) return formatExact(out, magnitude, nDecimals);
-
-    // magnitude * scale == product + error exactly.
-    const double error = std::fma(magnitude, scale, -product);
-    const double whole = std::floor(product);
-    auto rounded = static_cast<std::uint64_t>(whole);
-    if ((product - whole) - 0.5 >= -error) ++rounded;
-
-    const std::uint64_t unit = kIntPow10[nDecimals];
-    out = writeUnsigned(out, rounded / unit);
-    if (nDecimals > 0) {
-        *out++ = '.';
-        out = writePadded(out, rounded % unit, nDecimals);
-    }
-    return out;
+    if (nDecimals == 6 && magnitude < kSixDecimalLimit) return formatSixDecimals(out, magnitude);
+    return formatGeneral(out, magnitude, nDecimals);
 }
 
 std::string fixedString(double value, int nDecimals) {

@@ -81,6 +81,8 @@ std::optional<LayerKind> probeLayerKind(SHPHandle hSHP, const std::string& layer
 
 ProgressLine::ProgressLine() : toTerminal_(isatty(fileno(stdout)) != 0) {}
 
+ProgressLine::~ProgressLine() { finish(); }
+
 void ProgressLine::reportProgress(int record, int nRecords) {
     // Kept in this order: r / n * 100.0 and r * 100.0 / n differ at ties.
     const double percent = static_cast<double>(record) / static_cast<double>(nRecords) * 100.0;
@@ -89,12 +91,20 @@ void ProgressLine::reportProgress(int record, int nRecords) {
     char* end = formatFixed(text + nPrefix, percent, 0);
     *end++ = '%';
     const std::string_view line(text, static_cast<std::size_t>(end - text));
-    printOut(line);
-    if (line != lastText_) {
-        lastText_.assign(line);
-        // On a terminal the line should move as the work does.
+    pending_.append(line);
+    const bool changed = line != lastText_;
+    if (changed) lastText_.assign(line);
+    // On a terminal the line should move as the work does.
+    if ((changed && toTerminal_) || pending_.size() >= 65536) {
+        printOut(pending_);
+        pending_.clear();
         if (toTerminal_) flushOut();
     }
+}
+
+void ProgressLine::finish() {
+    printOut(pending_);
+    pending_.clear();
 }
 
 void runRecordLoop(OutputStream& out, SHPHandle hSHP, DBFHandle hDBF, LayerKind kind,
@@ -150,6 +160,7 @@ void runRecordLoop(OutputStream& out, SHPHandle hSHP, DBFHandle hDBF, LayerKind 
         shape.reset();
         progress.reportProgress(r, nRecords);
     }
+    progress.finish();
 
     char message[160];
     if (nSkipped > 0) {

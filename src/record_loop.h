@@ -20,13 +20,21 @@ enum class LayerKind { Point, Polyline, Polygon };
 // A geometry without records takes its kind from its header.
 std::optional<LayerKind> probeLayerKind(SHPHandle hSHP, const std::string& layerPath);
 
-// The "\r[INF] Processing: N%" line after each record.
+// The "\r[INF] Processing: N%" line after each record. The lines are
+// handed to the console in blocks; finish() (or the destructor) hands over
+// the rest, and must come before any other message.
 class ProgressLine {
 public:
     ProgressLine();
+    ~ProgressLine();
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+
     void reportProgress(int record, int nRecords);
+    void finish();
 
 private:
+    std::string pending_;
     std::string lastText_;
     bool toTerminal_;
 };

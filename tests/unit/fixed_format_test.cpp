@@ -107,6 +107,19 @@ TEST(FixedFormat, TiesAndTheirNearestNeighbours) {
     }
 }
 
+TEST(FixedFormat, AroundTheSixDecimalShortcutsLimit) {
+    // Six decimals of values below 2147.483648 take a shortcut; the values
+    // on both sides of that limit, and ties there, must not notice.
+    for (double start : {2147.483648, 2147.4836475, 2147.4836485, 999.9999995, 9.9999995}) {
+        double v = start;
+        for (int i = 0; i < 2000; ++i) v = std::nextafter(v, 0.0);
+        for (int i = 0; i < 4000; ++i, v = std::nextafter(v, 1e9)) {
+            ASSERT_EQ(fixedString(v, 6), referenceFixed(v, 6)) << printfFixed(v, 30);
+            ASSERT_EQ(fixedString(-v, 6), referenceFixed(-v, 6)) << printfFixed(-v, 30);
+        }
+    }
+}
+
 TEST(FixedFormat, NonFiniteValuesAsPrintf) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
@@ -150,7 +163,7 @@ TEST(FixedFormat, MatchesExactReferenceOnCoordinates) {
     std::mt19937_64 random(7);
     std::uniform_real_distribution<double> coordinate(-180.0, 180.0);
     std::uniform_int_distribution<long long> grid(-1800000000LL, 1800000000LL);
-    for (int i = 0; i < 100000; ++i) {
+    for (int i = 0; i < 250000; ++i) {
         const double full = coordinate(random);
         const double onGrid = static_cast<double>(grid(random) * 10 + 5) / 1e8;
         for (double v : {full, onGrid, std::nextafter(onGrid, 0.0), std::nextafter(onGrid, 1e9)}) {

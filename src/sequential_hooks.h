@@ -1,0 +1,15 @@
+// shapelib file hooks for reading a layer from start to end.
+#pragma once
+
+#include <shapefil.h>
+
+namespace orvtessel {
+
+// The C library's stdio, except that a seek to the position the file is
+// already at does nothing. shapelib seeks before every record it reads; on
+// a layer read in order each of those seeks lands where the previous read
+// ended, yet the C library turns each into an lseek system call: two per
+// record, more than all the reads together.
+SAHooks sequentialReadHooks();
+
+}  // namespace orvtessel
