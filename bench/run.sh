@@ -1,0 +1,144 @@
+#!/usr/bin/env bash
+# Throughput benchmark of the converter; see bench/README.md.
+#
+#   bench/run.sh [--scale S] [--rounds N] [--build DIR]
+#
+# Without --build, configures and builds release binaries in build/bench.
+# Generates the layers once per scale (DIR/layers/scale-S), then for each
+# layer runs, alternating A B C D A B C D ... for N rounds (default 3):
+#   A  orvtessel LAYER TYPE NAME > /dev/null     (under /usr/bin/time -v)
+#   B  orvtessel_bench_read LAYER                (shapelib reading only)
+#   B2 orvtessel_bench_read --skip-same-seeks LAYER (the same, through file
+#      hooks that drop seeks to the current position, as the program reads)
+#   C  dd writing as many bytes as A's .mp file into the same folder
+#   D  orvtessel_bench_read --format LAYER       (snprintf vs formatFixed)
+# and prints medians, program / (read + dd) for both readings, the
+# formatting ratio and the
+# peak RSS of A and B. Every A output must be byte-identical to the first one.
+set -euo pipefail
+
+scale=1
+rounds=3
+build=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --scale) scale="$2"; shift 2 ;;
+        --rounds) rounds="$2"; shift 2 ;;
+        --build) build="$2"; shift 2 ;;
+        -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
+        *) echo "unknown argument: $1" >&2; exit 2 ;;
+    esac
+done
+if ! [[ "$rounds" =~ ^[1-9][0-9]*$ ]]; then echo "--rounds needs a positive number" >&2; exit 2; fi
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+if [ -z "$build" ]; then
+    build="$root/build/bench"
+    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORVTESSEL_BUILD_BENCH=ON \
+        -DORVTESSEL_BUILD_TESTS=OFF > "$build.configure.log" 2>&1 \
+        || { cat "$build.configure.log" >&2; exit 1; }
+    cmake --build "$build" -j2 --target orvtessel orvtessel_bench_layers orvtessel_bench_read \
+        > "$build.build.log" 2>&1 || { cat "$build.build.log" >&2; exit 1; }
+fi
+build="$(cd "$build" && pwd)"
+program="$build/orvtessel"
+reader="$build/bench/orvtessel_bench_read"
+generator="$build/bench/orvtessel_bench_layers"
+for tool in "$program" "$reader" "$generator"; do
+    [ -x "$tool" ] || { echo "missing $tool (build with -DORVTESSEL_BUILD_BENCH=ON)" >&2; exit 1; }
+done
+[ -x /usr/bin/time ] || { echo "/usr/bin/time is needed for the peak RSS" >&2; exit 1; }
+
+layers="$build/layers/scale-$scale"
+if [ ! -f "$layers/complete" ]; then
+    rm -rf "$layers"
+    mkdir -p "$layers"
+    "$generator" --scale "$scale" "$layers"
+    touch "$layers/complete"
+fi
+
+scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"; rm -f "$layers"/*.mp "$layers/dd.out"' EXIT
+
+# Wall-clock microseconds.
+now() { local t="$EPOCHREALTIME"; echo "${t/./}"; }
+median() { sort -g | awk '{ v[NR] = $1 } END { m = int((NR + 1) / 2); print (NR % 2) ? v[m] : (v[m] + v[m + 1]) / 2 }'; }
+seconds() { awk -v us="$1" 'BEGIN { printf "%.3f", us / 1e6 }'; }
+field() { sed -n "s/.*$1=\\([^ ]*\\).*/\\1/p" "$2"; }
+
+load="$(cut -d' ' -f1-3 /proc/loadavg)"
+echo "scale $scale, $rounds rounds, $(nproc) cores, load average $load"
+echo
+table="| layer | records | vertices | .mp MB | A program s | B read s | B2 read s | C dd s | A / (B + C) | A / (B2 + C) | snprintf ns | formatFixed ns | snprintf / formatFixed | A peak RSS MB | B peak RSS MB |"
+table+=$'\n'"|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
+status=0
+
+for name in roads areas pois; do
+    layer="$layers/$name.shp"
+    output="$layer.mp"
+    # Untimed first runs: the layer enters the page cache, and the first
+    # output is the reference for the byte-identity check.
+    "$reader" "$layer" > "$scratch/read.txt"
+    "$program" "$layer" TYPE NAME > /dev/null
+    reference="$(sha256sum < "$output")"
+    size="$(stat -c %s "$output")"
+    : > "$scratch/a"; : > "$scratch/b"; : > "$scratch/b2"; : > "$scratch/c"; : > "$scratch/rss"; : > "$scratch/readRss"
+    : > "$scratch/snprintf"; : > "$scratch/fixed"
+    identical=yes
+    for ((round = 1; round <= rounds; ++round)); do
+        start="$(now)"
+        /usr/bin/time -v -o "$scratch/time.txt" "$program" "$layer" TYPE NAME > /dev/null
+        echo $(($(now) - start)) >> "$scratch/a"
+        sed -n 's/.*Maximum resident set size (kbytes): //p' "$scratch/time.txt" >> "$scratch/rss"
+        if [ "$(sha256sum < "$output")" != "$reference" ]; then identical=no; fi
+
+        start="$(now)"
+        /usr/bin/time -v -o "$scratch/time.txt" "$reader" "$layer" > /dev/null
+        echo $(($(now) - start)) >> "$scratch/b"
+        sed -n 's/.*Maximum resident set size (kbytes): //p' "$scratch/time.txt" >> "$scratch/readRss"
+
+        start="$(now)"
+        "$reader" --skip-same-seeks "$layer" > /dev/null
+        echo $(($(now) - start)) >> "$scratch/b2"
+
+        start="$(now)"
+        dd if=/dev/zero of="$layers/dd.out" bs=1M count="$size" iflag=count_bytes status=none
+        echo $(($(now) - start)) >> "$scratch/c"
+
+        "$reader" --format "$layer" > "$scratch/format.txt"
+        field snprintf_ns "$scratch/format.txt" >> "$scratch/snprintf"
+        field fixed_ns "$scratch/format.txt" >> "$scratch/fixed"
+    done
+    a="$(median < "$scratch/a")"; b="$(median < "$scratch/b")"; b2="$(median < "$scratch/b2")"; c="$(median < "$scratch/c")"
+    sn="$(median < "$scratch/snprintf")"; fx="$(median < "$scratch/fixed")"
+    maxRss="$(sort -g "$scratch/rss" | tail -n1)"
+    ratio="$(awk -v a="$a" -v b="$b" -v c="$c" 'BEGIN { printf "%.2f", a / (b + c) }')"
+    ratio2="$(awk -v a="$a" -v b="$b2" -v c="$c" 'BEGIN { printf "%.2f", a / (b + c) }')"
+    formatRatio="$(awk -v s="$sn" -v f="$fx" 'BEGIN { printf "%.1f", s / f }')"
+    records="$(field records "$scratch/read.txt")"
+    vertices="$(field vertices "$scratch/read.txt")"
+    mb="$(awk -v s="$size" 'BEGIN { printf "%.1f", s / 1048576 }')"
+    rssMb="$(awk -v k="$maxRss" 'BEGIN { printf "%.1f", k / 1024 }')"
+    readRssMb="$(sort -g "$scratch/readRss" | tail -n1 | awk '{ printf "%.1f", $1 / 1024 }')"
+
+    echo "$name: $records records, $vertices vertices, .mp $mb MB"
+    echo "  A program     median $(seconds "$a") s   (rounds: $(tr '\n' ' ' < "$scratch/a")us)"
+    echo "  B read        median $(seconds "$b") s"
+    echo "  B2 read, seek-skipping hooks  median $(seconds "$b2") s"
+    echo "  C dd          median $(seconds "$c") s"
+    echo "  D formatting  snprintf $sn ns, formatFixed $fx ns per coordinate"
+    echo "  program / (read + dd) = $ratio (target <= 1.5)"
+    echo "  program / (read with seek-skipping hooks + dd) = $ratio2"
+    echo "  snprintf / formatFixed = $formatRatio (target >= 20)"
+    echo "  program peak RSS $rssMb MB (largest of $rounds runs; target < 20 MB), read tool $readRssMb MB"
+    echo "  output identical in every run: $identical"
+    echo
+    [ "$identical" = yes ] || status=1
+    table+=$'\n'"| $name | $records | $vertices | $mb | $(seconds "$a") | $(seconds "$b") | $(seconds "$b2") | $(seconds "$c") | $ratio | $ratio2 | $sn | $fx | $formatRatio | $rssMb | $readRssMb |"
+done
+
+echo "$table"
+echo
+echo "load average after the run: $(cut -d' ' -f1-3 /proc/loadavg)"
+if [ "$status" -ne 0 ]; then echo "FAILED: the program's output differed between runs" >&2; fi
+exit "$status"
