@@ -7,11 +7,10 @@
 //       checksum of what it read (so that nothing can be optimised away).
 //
 //   orvtessel_bench_read --skip-same-seeks <layer.shp>
-//       the same through shapelib file hooks that drop a seek to the
-//       position the file is already at. shapelib seeks before every record
-//       it reads, and the C library turns each such seek into an lseek
-//       system call even when the record follows the previous one; this
-//       mode measures what the converter would gain from such hooks.
+//       the same through the converter's own file hooks, which drop a seek
+//       to the position the file is already at (shapelib seeks before every
+//       record it reads, and the C library turns each such seek into an
+//       lseek system call even when the record follows the previous one).
 //
 //   orvtessel_bench_read --format <layer.shp>
 //       reads every vertex first (latitude, then longitude, as the converter
@@ -28,94 +27,14 @@
 #include <shapefil.h>
 
 #include "fixed_format.h"
+#include "sequential_hooks.h"
 
 namespace {
-
-// A C stream and the position shapelib last moved it to, when known.
-struct TrackedFile {
-    std::FILE* file = nullptr;
-    SAOffset position = 0;
-    bool positionKnown = true;
-};
-
-TrackedFile* tracked(SAFile file) { return reinterpret_cast<TrackedFile*>(file); }
-
-SAFile trackedOpen(const char* filename, const char* access) {
-    std::FILE* file = std::fopen(filename, access);
-    if (file == nullptr) return nullptr;
-    auto* wrapper = new TrackedFile;
-    wrapper->file = file;
-    return reinterpret_cast<SAFile>(wrapper);
-}
-
-SAOffset trackedRead(void* p, SAOffset size, SAOffset nmemb, SAFile file) {
-    TrackedFile* f = tracked(file);
-    const SAOffset n = std::fread(p, size, nmemb, f->file);
-    if (n == nmemb) {
-        f->position += n * size;
-    } else {
-        f->positionKnown = false;
-    }
-    return n;
-}
-
-SAOffset trackedWrite(void* p, SAOffset size, SAOffset nmemb, SAFile file) {
-    TrackedFile* f = tracked(file);
-    const SAOffset n = std::fwrite(p, size, nmemb, f->file);
-    if (n == nmemb) {
-        f->position += n * size;
-    } else {
-        f->positionKnown = false;
-    }
-    return n;
-}
-
-SAOffset trackedSeek(SAFile file, SAOffset offset, int whence) {
-    TrackedFile* f = tracked(file);
-    if (whence == SEEK_SET && f->positionKnown && offset == f->position) return 0;
-    const int result = std::fseek(f->file, static_cast<long>(offset), whence);
-    f->positionKnown = result == 0 && whence == SEEK_SET;
-    if (f->positionKnown) f->position = offset;
-    return static_cast<SAOffset>(result);
-}
-
-SAOffset trackedTell(SAFile file) {
-    TrackedFile* f = tracked(file);
-    if (f->positionKnown) return f->position;
-    const long position = std::ftell(f->file);
-    if (position >= 0) {
-        f->position = static_cast<SAOffset>(position);
-        f->positionKnown = true;
-    }
-    return static_cast<SAOffset>(position);
-}
-
-int trackedFlush(SAFile file) { return std::fflush(tracked(file)->file); }
-
-int trackedClose(SAFile file) {
-    TrackedFile* f = tracked(file);
-    const int result = std::fclose(f->file);
-    delete f;
-    return result;
-}
-
-SAHooks trackedHooks() {
-    SAHooks hooks;
-    SASetupDefaultHooks(&hooks);
-    hooks.FOpen = trackedOpen;
-    hooks.FRead = trackedRead;
-    hooks.FWrite = trackedWrite;
-    hooks.FSeek = trackedSeek;
-    hooks.FTell = trackedTell;
-    hooks.FFlush = trackedFlush;
-    hooks.FClose = trackedClose;
-    return hooks;
-}
 
 int readLayer(const char* path, bool skipSameSeeks) {
     SAHooks hooks;
     SASetupDefaultHooks(&hooks);
-    if (skipSameSeeks) hooks = trackedHooks();
+    if (skipSameSeeks) hooks = orvtessel::sequentialReadHooks();
     DBFHandle hDBF = DBFOpenLL(path, "rb", &hooks);
     SHPHandle hSHP = SHPOpenLL(path, "rb", &hooks);
     if (hDBF == nullptr || hSHP == nullptr) {
