@@ -4,182 +4,106 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <shapefil.h>
 
 #include "fuzz_harness.h"
+#include "layer_writer.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-using Ring = std::vector<std::pair<double, double>>;
-
-struct SeedShape {
-    int type = SHPT_NULL;  // SHPT_NULL writes a null record
-    std::vector<Ring> parts;
-};
-
-struct SeedField {
-    std::string name;
-    DBFFieldType type = FTString;
-    int width = 12;
-    int decimals = 0;
-};
+using testsupport::multiPart;
+using testsupport::nullShape;
+using testsupport::point;
 
 struct SeedLayer {
     std::string name;
-    int shapeType = SHPT_POINT;
-    std::vector<SeedShape> shapes;
-    std::vector<SeedField> fields;
-    std::vector<std::vector<std::string>> rows;
-    std::vector<int> deletedRows;
+    testsupport::Layer layer;
     std::string dictionary;  // empty: no dictionary file in the seed
     // Argument choices, bytes 0 and 1 of the input.
     unsigned char choice0 = 0;
     unsigned char choice1 = 0;
 };
 
-std::string readBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + path.string());
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void writeShapes(const std::string& base, const SeedLayer& layer) {
-    SHPHandle hSHP = SHPCreate(base.c_str(), layer.shapeType);
-    if (hSHP == nullptr) throw std::runtime_error("SHPCreate failed for " + base);
-    for (const SeedShape& shape : layer.shapes) {
-        std::vector<int> starts;
-        std::vector<double> x;
-        std::vector<double> y;
-        for (const Ring& part : shape.parts) {
-            starts.push_back(static_cast<int>(x.size()));
-            for (const auto& [px, py] : part) {
-                x.push_back(px);
-                y.push_back(py);
-            }
-        }
-        SHPObject* object =
-            shape.type == SHPT_NULL
-                ? SHPCreateSimpleObject(SHPT_NULL, 0, nullptr, nullptr, nullptr)
-                : SHPCreateObject(shape.type, -1, static_cast<int>(starts.size()),
-                                  starts.empty() ? nullptr : starts.data(), nullptr,
-                                  static_cast<int>(x.size()), x.data(), y.data(), nullptr,
-                                  nullptr);
-        SHPWriteObject(hSHP, -1, object);
-        SHPDestroyObject(object);
-    }
-    SHPClose(hSHP);
-}
-
-void writeTable(const std::string& base, const SeedLayer& layer) {
-    DBFHandle hDBF = DBFCreate(base.c_str());
-    if (hDBF == nullptr) throw std::runtime_error("DBFCreate failed for " + base);
-    for (const SeedField& field : layer.fields) {
-        DBFAddField(hDBF, field.name.c_str(), field.type, field.width, field.decimals);
-    }
-    for (std::size_t r = 0; r < layer.rows.size(); ++r) {
-        const int record = static_cast<int>(r);
-        for (std::size_t f = 0; f < layer.rows[r].size(); ++f) {
-            const std::string& value = layer.rows[r][f];
-            if (value.empty()) {
-                DBFWriteNULLAttribute(hDBF, record, static_cast<int>(f));
-            } else {
-                // The raw text, so a numeric column keeps exactly these bytes.
-                std::string raw = value;
-                DBFWriteAttributeDirectly(hDBF, record, static_cast<int>(f), raw.data());
-            }
-        }
-    }
-    for (int deleted : layer.deletedRows) DBFMarkRecordDeleted(hDBF, deleted, 1);
-    DBFClose(hDBF);
-}
-
-void writeSeed(const fs::path& outputFolder, const fs::path& workFolder, const SeedLayer& layer) {
-    const std::string base = (workFolder / layer.name).string();
-    writeShapes(base, layer);
-    writeTable(base, layer);
+void writeSeed(const fs::path& outputFolder, const fs::path& workFolder, const SeedLayer& seed) {
+    const fs::path base = workFolder / seed.name;
+    testsupport::writeLayer(base, seed.layer);
     const std::string separator(orvtesselfuzz::kSeparator, orvtesselfuzz::kSeparatorSize);
     std::string packed;
-    packed += static_cast<char>(layer.choice0);
-    packed += static_cast<char>(layer.choice1);
-    packed += readBytes(base + ".shp");
+    packed += static_cast<char>(seed.choice0);
+    packed += static_cast<char>(seed.choice1);
+    packed += testsupport::readFile(base.string() + ".shp");
     packed += separator;
-    packed += readBytes(base + ".shx");
+    packed += testsupport::readFile(base.string() + ".shx");
     packed += separator;
-    packed += readBytes(base + ".dbf");
-    if (!layer.dictionary.empty()) {
+    packed += testsupport::readFile(base.string() + ".dbf");
+    if (!seed.dictionary.empty()) {
         packed += separator;
-        packed += layer.dictionary;
+        packed += seed.dictionary;
     }
-    std::ofstream out(outputFolder / (layer.name + ".bin"), std::ios::binary);
+    std::ofstream out(outputFolder / (seed.name + ".bin"), std::ios::binary);
     out.write(packed.data(), static_cast<std::streamsize>(packed.size()));
-    if (!out) throw std::runtime_error("cannot write seed " + layer.name);
+    if (!out) throw std::runtime_error("cannot write seed " + seed.name);
 }
-
-SeedShape pointAt(double x, double y) { return {SHPT_POINT, {{{x, y}}}}; }
-SeedShape nullShape() { return {}; }
 
 std::vector<SeedLayer> seedLayers() {
     std::vector<SeedLayer> layers;
 
     SeedLayer points;
     points.name = "points";
-    points.shapeType = SHPT_POINT;
-    points.shapes = {pointAt(12.5, 47.25), nullShape(), pointAt(-0.0000005, 89.9999995),
-                     pointAt(179.9999999, -12.3456785)};
-    points.fields = {{"TYPE", FTString, 8, 0}, {"NAME", FTString, 20, 0},
-                     {"POP", FTInteger, 9, 0}};
-    points.rows = {{"0x2f00", "Mill\r\nRoad", "120"},
-                   {"0x2f01", "", "7"},
-                   {"0x0400", "Hill", ""},
-                   {"0x2f00", "Deleted one", "3"}};
-    points.deletedRows = {3};
+    points.layer.shapeType = SHPT_POINT;
+    points.layer.shapes = {point(12.5, 47.25), nullShape(), point(-0.0000005, 89.9999995),
+                           point(179.9999999, -12.3456785)};
+    points.layer.fields = {{"TYPE", FTString, 8, 0}, {"NAME", FTString, 20, 0},
+                           {"POP", FTInteger, 9, 0}};
+    points.layer.records = {{"0x2f00", "Mill\r\nRoad", "120"},
+                            {"0x2f01", "", "7"},
+                            {"0x0400", "Hill", ""},
+                            {"0x2f00", "Deleted one", "3"}};
+    points.layer.deletedRecords = {3};
     points.choice0 = 0x04;  // type: first column, label: second
     layers.push_back(points);
 
     SeedLayer lines;
     lines.name = "polylines";
-    lines.shapeType = SHPT_ARC;
-    lines.shapes = {
-        {SHPT_ARC, {{{0, 0}, {1, 1}, {2, 0}}, {{5, 5}, {6, 6}}, {{9, 9}, {9.5, 9.25}, {10, 10}}}},
+    lines.layer.shapeType = SHPT_ARC;
+    lines.layer.shapes = {
+        multiPart(SHPT_ARC, {{{0, 0}, {1, 1}, {2, 0}}, {{5, 5}, {6, 6}}, {{9, 9}, {9.5, 9.25}, {10, 10}}}),
         nullShape(),
-        {SHPT_ARC, {{{-1.5, 2.5}, {-1.25, 2.75}}}}};
-    lines.fields = {{"KIND", FTString, 6, 0}, {"LABEL", FTString, 16, 0},
-                    {"LEN", FTDouble, 12, 3}};
-    lines.rows = {{"0x01", "Main street", "12.500"}, {"0x02", "Null shape", "0.000"},
-                  {"0x03", "Short", "1.250"}};
+        multiPart(SHPT_ARC, {{{-1.5, 2.5}, {-1.25, 2.75}}})};
+    lines.layer.fields = {{"KIND", FTString, 6, 0}, {"LABEL", FTString, 16, 0},
+                          {"LEN", FTDouble, 12, 3}};
+    lines.layer.records = {{"0x01", "Main street", "12.500"}, {"0x02", "Null shape", "0.000"},
+                           {"0x03", "Short", "1.250"}};
     lines.choice0 = 0x14;  // include-all "n"
     layers.push_back(lines);
 
     SeedLayer polygons;
     polygons.name = "polygons";
-    polygons.shapeType = SHPT_POLYGON;
-    polygons.shapes = {
-        {SHPT_POLYGON,
-         {{{0, 0}, {0, 10}, {10, 10}, {10, 0}, {0, 0}},
-          {{2, 2}, {4, 2}, {4, 4}, {2, 4}, {2, 2}},
-          {{6, 6}, {8, 6}, {8, 8}, {6, 8}, {6, 6}}}},
-        {SHPT_POLYGON, {{{20, 20}, {20, 21}, {21, 21}, {20, 20}}}},
+    polygons.layer.shapeType = SHPT_POLYGON;
+    polygons.layer.shapes = {
+        multiPart(SHPT_POLYGON, {{{0, 0}, {0, 10}, {10, 10}, {10, 0}, {0, 0}},
+                                 {{2, 2}, {4, 2}, {4, 4}, {2, 4}, {2, 2}},
+                                 {{6, 6}, {8, 6}, {8, 8}, {6, 8}, {6, 6}}}),
+        multiPart(SHPT_POLYGON, {{{20, 20}, {20, 21}, {21, 21}, {20, 20}}}),
         nullShape()};
-    polygons.fields = {{"TYP", FTString, 6, 0}, {"NAM", FTString, 10, 0}};
-    polygons.rows = {{"0x4a", "Lake"}, {"0x4b", "Island"}, {"0x4c", ""}};
+    polygons.layer.fields = {{"TYP", FTString, 6, 0}, {"NAM", FTString, 10, 0}};
+    polygons.layer.records = {{"0x4a", "Lake"}, {"0x4b", "Island"}, {"0x4c", ""}};
     polygons.choice0 = 0x24;
     layers.push_back(polygons);
 
     SeedLayer wide;
     wide.name = "many-columns";
-    wide.shapeType = SHPT_POINT;
-    wide.shapes = {pointAt(1, 2), pointAt(3, 4)};
+    wide.layer.shapeType = SHPT_POINT;
+    wide.layer.shapes = {point(1, 2), point(3, 4)};
     for (int i = 0; i < 24; ++i) {
         const DBFFieldType type = i % 3 == 0 ? FTString : (i % 3 == 1 ? FTInteger : FTDouble);
-        wide.fields.push_back({"COL" + std::to_string(i), type, 10, type == FTDouble ? 2 : 0});
+        wide.layer.fields.push_back({"COL" + std::to_string(i), type, 10, type == FTDouble ? 2 : 0});
     }
     for (int r = 0; r < 2; ++r) {
         std::vector<std::string> row;
@@ -187,7 +111,7 @@ std::vector<SeedLayer> seedLayers() {
             row.push_back(i % 3 == 0 ? "t" + std::to_string(r * 100 + i)
                                      : (i % 3 == 1 ? std::to_string(r + i) : "3.25"));
         }
-        wide.rows.push_back(row);
+        wide.layer.records.push_back(row);
     }
     wide.choice0 = 0x08 | 0x01;  // type: second column, label: last
     layers.push_back(wide);
@@ -209,37 +133,37 @@ std::vector<SeedLayer> seedLayers() {
 
     SeedLayer nulls;
     nulls.name = "only-nulls";
-    nulls.shapeType = SHPT_POINT;
-    nulls.shapes = {nullShape(), nullShape()};
-    nulls.fields = {{"TYPE", FTString, 4, 0}};
-    nulls.rows = {{"a"}, {"b"}};
+    nulls.layer.shapeType = SHPT_POINT;
+    nulls.layer.shapes = {nullShape(), nullShape()};
+    nulls.layer.fields = {{"TYPE", FTString, 4, 0}};
+    nulls.layer.records = {{"a"}, {"b"}};
     layers.push_back(nulls);
 
     SeedLayer multipoint;
     multipoint.name = "multipoint";
-    multipoint.shapeType = SHPT_MULTIPOINT;
-    multipoint.shapes = {{SHPT_MULTIPOINT, {{{1, 1}, {2, 2}}}}};
-    multipoint.fields = {{"TYPE", FTString, 4, 0}};
-    multipoint.rows = {{"x"}};
+    multipoint.layer.shapeType = SHPT_MULTIPOINT;
+    multipoint.layer.shapes = {multiPart(SHPT_MULTIPOINT, {{{1, 1}, {2, 2}}})};
+    multipoint.layer.fields = {{"TYPE", FTString, 4, 0}};
+    multipoint.layer.records = {{"x"}};
     layers.push_back(multipoint);
 
     SeedLayer polylineZ;
     polylineZ.name = "polyline-z";
-    polylineZ.shapeType = SHPT_ARCZ;
-    polylineZ.shapes = {{SHPT_ARCZ, {{{1, 1}, {2, 2}}, {{3, 3}, {4, 4}}}}};
-    polylineZ.fields = {{"TYPE", FTString, 4, 0}};
-    polylineZ.rows = {{"x"}};
+    polylineZ.layer.shapeType = SHPT_ARCZ;
+    polylineZ.layer.shapes = {multiPart(SHPT_ARCZ, {{{1, 1}, {2, 2}}, {{3, 3}, {4, 4}}})};
+    polylineZ.layer.fields = {{"TYPE", FTString, 4, 0}};
+    polylineZ.layer.records = {{"x"}};
     layers.push_back(polylineZ);
 
     SeedLayer empty;
     empty.name = "empty";
-    empty.shapeType = SHPT_POLYGON;
-    empty.fields = {{"TYPE", FTString, 4, 0}};
+    empty.layer.shapeType = SHPT_POLYGON;
+    empty.layer.fields = {{"TYPE", FTString, 4, 0}};
     layers.push_back(empty);
 
     SeedLayer shortTable = lines;
     shortTable.name = "table-shorter-than-shapes";
-    shortTable.rows.resize(1);
+    shortTable.layer.records.resize(1);
     layers.push_back(shortTable);
 
     return layers;
