@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #ifndef _WIN32
@@ -15,12 +17,14 @@
 
 #include "attribute_lines.h"
 #include "console.h"
+#include "coordinate_system.h"
 #include "fixed_format.h"
 #include "map_header.h"
 #include "output_stream.h"
 #include "record_loop.h"
 #include "run_options.h"
 #include "sequential_hooks.h"
+#include "text_code_page.h"
 
 namespace orvtessel {
 namespace {
@@ -62,16 +66,21 @@ long long clockMilliseconds() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-bool writeMapHeader(OutputStream& out, const RunOptions& options) {
+// Writes the header and tells the code page it declares (nothing when a
+// dictionary declares none).
+bool writeMapHeader(OutputStream& out, const RunOptions& options,
+                    std::optional<std::string>& mapCodePage) {
     if (!options.dictionaryPath) {
         printOut("[INF] No dictionary file provided, using default\n");
         writeDefaultHeader(out);
+        mapCodePage = kDefaultHeaderCodePage;
         return true;
     }
     printOut("[INF] Using dictionary file: ");
     printOut(*options.dictionaryPath);
     printOut("\n");
-    if (!copyDictionary(out, *options.dictionaryPath, options.mapId, options.mapName)) {
+    if (!copyDictionary(out, *options.dictionaryPath, options.mapId, options.mapName,
+                        mapCodePage)) {
         printOut("[ERR] Dictionary file not found. Exiting...\n");
         return false;
     }
@@ -139,13 +148,17 @@ int runConverter(int argc, const char* const* argv) {
         return 0;
     }
 
-    if (!writeMapHeader(out, options)) return 0;
+    std::optional<std::string> mapCodePage;
+    if (!writeMapHeader(out, options, mapCodePage)) return 0;
+    CoordinateSystem coordinates = CoordinateSystem::forLayer(options.layerPath, hSHP.get());
+    TextCodePage text = TextCodePage::forLayer(DBFGetCodePage(hDBF.get()), mapCodePage);
     const ColumnTitle columnTitle = readColumnTitle(hDBF.get());
-    const AttributeLines attributes(hDBF.get(), columnTitle, options);
+    warnAboutMissingColumns(columnTitle, options);
+    AttributeLines attributes(hDBF.get(), columnTitle, options, text);
 
     const std::optional<LayerKind> kind = probeLayerKind(hSHP.get(), options.layerPath);
     if (!kind) return 0;
-    runRecordLoop(out, hSHP.get(), hDBF.get(), *kind, attributes);
+    runRecordLoop(out, hSHP.get(), hDBF.get(), *kind, coordinates, attributes);
 
     const bool written = out.close();
     hDBF.reset();

@@ -15,13 +15,13 @@ static_assert(kMaxPairBytes <= OutputStream::kMinReserve);
 
 // The pairs of vertices begin..end-1, latitude (Y) before longitude (X),
 // separated by ",".
-void writeVertexRun(OutputStream& out, const SHPObject& shape, int begin, int end) {
+void writeVertexRun(OutputStream& out, const Vertices& vertices, int begin, int end) {
     for (int i = begin; i < end; ++i) {
         char* p = out.reserve(kMaxPairBytes);
         *p++ = '(';
-        p = formatFixed(p, shape.padfY[i], kCoordinateDecimals);
+        p = formatFixed(p, vertices.y[i], kCoordinateDecimals);
         *p++ = ',';
-        p = formatFixed(p, shape.padfX[i], kCoordinateDecimals);
+        p = formatFixed(p, vertices.x[i], kCoordinateDecimals);
         *p++ = ')';
         if (i + 1 < end) *p++ = ',';
         out.commit(p);
@@ -55,10 +55,10 @@ int forEachPart(const SHPObject& shape, WritePart writePart) {
     return nWritten;
 }
 
-int writePartLines(OutputStream& out, const SHPObject& shape) {
+int writePartLines(OutputStream& out, const SHPObject& shape, const Vertices& vertices) {
     return forEachPart(shape, [&](int begin, int end) {
         out.writeRaw("Data0=");
-        writeVertexRun(out, shape, begin, end);
+        writeVertexRun(out, vertices, begin, end);
         out.newline();
     });
 }
@@ -69,29 +69,37 @@ bool shapeHasCoordinates(const SHPObject& shape) {
     return shape.nVertices > 0 && shape.padfX != nullptr && shape.padfY != nullptr;
 }
 
-void writePoiSection(OutputStream& out, const SHPObject& shape, int record,
-                     const AttributeLines& attributes) {
-    out.writeRaw("[POI]\r\nData0=");
+bool writePoiSection(OutputStream& out, const SHPObject& shape, int record,
+                     CoordinateSystem& coordinates, AttributeLines& attributes) {
     // A point uses its first vertex only.
-    writeVertexRun(out, shape, 0, 1);
+    Vertices vertices;
+    if (!coordinates.toWgs84(shape, 1, record, vertices)) return false;
+    out.writeRaw("[POI]\r\nData0=");
+    writeVertexRun(out, vertices, 0, 1);
     out.newline();
     attributes.write(out, record);
     out.writeRaw("[END]\r\n\r\n");
+    return true;
 }
 
-void writePolylineSection(OutputStream& out, const SHPObject& shape, int record,
-                          const AttributeLines& attributes) {
+bool writePolylineSection(OutputStream& out, const SHPObject& shape, int record,
+                          CoordinateSystem& coordinates, AttributeLines& attributes) {
+    Vertices vertices;
+    if (!coordinates.toWgs84(shape, shape.nVertices, record, vertices)) return false;
     out.writeRaw("[POLYLINE]\r\n");
     // One Data0= line per part: joining parts would invent segments.
-    writePartLines(out, shape);
+    writePartLines(out, shape, vertices);
     attributes.write(out, record);
     out.writeRaw("[END]\r\n\r\n");
+    return true;
 }
 
-void writePolygonSection(OutputStream& out, const SHPObject& shape, int record,
-                         const AttributeLines& attributes) {
+bool writePolygonSection(OutputStream& out, const SHPObject& shape, int record,
+                         CoordinateSystem& coordinates, AttributeLines& attributes) {
+    Vertices vertices;
+    if (!coordinates.toWgs84(shape, shape.nVertices, record, vertices)) return false;
     out.writeRaw("[POLYGON]\r\n");
-    const int nParts = writePartLines(out, shape);
+    const int nParts = writePartLines(out, shape, vertices);
     attributes.write(out, record);
     if (nParts > 1) {
         char number[24];
@@ -100,6 +108,7 @@ void writePolygonSection(OutputStream& out, const SHPObject& shape, int record,
         out.newline();
     }
     out.writeRaw("[END]\r\n\r\n");
+    return true;
 }
 
 }  // namespace orvtessel

@@ -6,6 +6,7 @@
 #include <shapefil.h>
 
 #include "attribute_lines.h"
+#include "coordinate_system.h"
 #include "output_stream.h"
 
 namespace orvtessel {
@@ -16,12 +17,14 @@ namespace orvtessel {
 bool shapeHasCoordinates(const SHPObject& shape);
 
 // The writers expect shapeHasCoordinates(shape). `record` is the 0-based
-// index shared by the geometry and the attribute table.
-void writePoiSection(OutputStream& out, const SHPObject& shape, int record,
-                     const AttributeLines& attributes);
-void writePolylineSection(OutputStream& out, const SHPObject& shape, int record,
-                          const AttributeLines& attributes);
-void writePolygonSection(OutputStream& out, const SHPObject& shape, int record,
-                         const AttributeLines& attributes);
+// index shared by the geometry and the attribute table. Each writes its
+// vertices in WGS 84 and returns false, writing nothing, when they cannot
+// be converted to it.
+bool writePoiSection(OutputStream& out, const SHPObject& shape, int record,
+                     CoordinateSystem& coordinates, AttributeLines& attributes);
+bool writePolylineSection(OutputStream& out, const SHPObject& shape, int record,
+                          CoordinateSystem& coordinates, AttributeLines& attributes);
+bool writePolygonSection(OutputStream& out, const SHPObject& shape, int record,
+                         CoordinateSystem& coordinates, AttributeLines& attributes);
 
 }  // namespace orvtessel

@@ -1,5 +1,6 @@
 #include "map_header.h"
 
+#include <cctype>
 #include <cstdio>
 #include <memory>
 #include <string_view>
@@ -55,9 +56,39 @@ FilePtr openDictionary(const std::string& path) {
     return file;
 }
 
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string_view trimmedBlanks(std::string_view text) {
+    const std::size_t begin = text.find_first_not_of(" \t");
+    if (begin == std::string_view::npos) return {};
+    return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
+}
+
+// The value of a "Codepage=" line, key in any case and blanks around key
+// and value ignored; nothing for any other line.
+std::optional<std::string> codePageOf(std::string_view dictionaryLine) {
+    const std::size_t equals = dictionaryLine.find('=');
+    if (equals == std::string_view::npos ||
+        !equalsIgnoringCase(trimmedBlanks(dictionaryLine.substr(0, equals)), "Codepage")) {
+        return std::nullopt;
+    }
+    return std::string(trimmedBlanks(dictionaryLine.substr(equals + 1)));
+}
+
 void writeDictionaryLine(OutputStream& out, std::string_view dictionaryLine,
                          const std::optional<std::string>& mapId,
-                         const std::optional<std::string>& mapName) {
+                         const std::optional<std::string>& mapName,
+                         std::optional<std::string>& codePage) {
+    if (!codePage) codePage = codePageOf(dictionaryLine);
     if (mapId && dictionaryLine == "ID=") {
         out.write("ID=");
         out.write(*mapId);
@@ -83,7 +114,9 @@ void writeDefaultHeader(OutputStream& out) { out.write(kDefaultHeader); }
 
 bool copyDictionary(OutputStream& out, const std::string& dictionaryPath,
                     const std::optional<std::string>& mapId,
-                    const std::optional<std::string>& mapName) {
+                    const std::optional<std::string>& mapName,
+                    std::optional<std::string>& codePage) {
+    codePage.reset();
     FilePtr dictionaryFile = openDictionary(dictionaryPath);
     if (!dictionaryFile) return false;
 
@@ -99,13 +132,13 @@ bool copyDictionary(OutputStream& out, const std::string& dictionaryPath,
              lf = rest.find('\n')) {
             dictionaryLine.append(rest.data(), lf);
             if (!dictionaryLine.empty() && dictionaryLine.back() == '\r') dictionaryLine.pop_back();
-            writeDictionaryLine(out, dictionaryLine, mapId, mapName);
+            writeDictionaryLine(out, dictionaryLine, mapId, mapName, codePage);
             dictionaryLine.clear();
             rest.remove_prefix(lf + 1);
         }
         dictionaryLine.append(rest.data(), rest.size());
     }
-    if (!dictionaryLine.empty()) writeDictionaryLine(out, dictionaryLine, mapId, mapName);
+    if (!dictionaryLine.empty()) writeDictionaryLine(out, dictionaryLine, mapId, mapName, codePage);
     return true;
 }
 

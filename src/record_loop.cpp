@@ -108,7 +108,7 @@ void ProgressLine::finish() {
 }
 
 void runRecordLoop(OutputStream& out, SHPHandle hSHP, DBFHandle hDBF, LayerKind kind,
-                   const AttributeLines& attributes) {
+                   CoordinateSystem& coordinates, AttributeLines& attributes) {
     int nShapes = 0;
     SHPGetInfo(hSHP, &nShapes, nullptr, nullptr, nullptr);
     int nRecords = DBFGetRecordCount(hDBF);
@@ -143,13 +143,13 @@ void runRecordLoop(OutputStream& out, SHPHandle hSHP, DBFHandle hDBF, LayerKind 
         if (shape && shapeHasCoordinates(*shape)) {
             switch (kind) {
                 case LayerKind::Point:
-                    writePoiSection(out, *shape, r, attributes);
+                    writePoiSection(out, *shape, r, coordinates, attributes);
                     break;
                 case LayerKind::Polyline:
-                    writePolylineSection(out, *shape, r, attributes);
+                    writePolylineSection(out, *shape, r, coordinates, attributes);
                     break;
                 case LayerKind::Polygon:
-                    writePolygonSection(out, *shape, r, attributes);
+                    writePolygonSection(out, *shape, r, coordinates, attributes);
                     break;
             }
         } else {
@@ -169,12 +169,15 @@ void runRecordLoop(OutputStream& out, SHPHandle hSHP, DBFHandle hDBF, LayerKind 
                       nSkipped, firstSkipped);
         printOut(message);
     }
+    coordinates.printUnconvertibleWarning();
     if (nShapes > nRecords) {
         std::snprintf(message, sizeof message,
                       "\n[WRN] %i shape records have no attribute record and were ignored.",
                       nShapes - nRecords);
         printOut(message);
     }
+    coordinates.printOutOfRangeWarning();
+    attributes.printClosingWarnings();
 }
 
 }  // namespace orvtessel

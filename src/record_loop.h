@@ -8,6 +8,7 @@
 #include <shapefil.h>
 
 #include "attribute_lines.h"
+#include "coordinate_system.h"
 #include "output_stream.h"
 
 namespace orvtessel {
@@ -40,9 +41,10 @@ private:
 };
 
 // Writes a section for every record of the attribute table that has
-// coordinates, printing the progress line after each record, and the
-// warnings about skipped records and shapes without attributes.
+// coordinates, printing the progress line after each record, then the
+// closing warnings: records skipped, shapes without attributes, and what
+// the coordinate system and the attribute lines report.
 void runRecordLoop(OutputStream& out, SHPHandle hSHP, DBFHandle hDBF, LayerKind kind,
-                   const AttributeLines& attributes);
+                   CoordinateSystem& coordinates, AttributeLines& attributes);
 
 }  // namespace orvtessel

@@ -202,8 +202,11 @@ TEST(BadInput, ColumnCounts) {
         }
         layer.records = {values};
         const Outcome outcome = convert("Columns" + std::to_string(nColumns), layer, [](const fs::path&) {},
-                                        {"layer.shp", "C0", "NAME"});
-        EXPECT_EQ(maskRunningTime(outcome.run.out), convertedRun("layer.shp", "Point", progress({0})))
+                                        {"layer.shp", "C0", "C0"});
+        const std::string noColumn =
+            nColumns == 0 ? "[WRN] The table has no column C0; sections get no Type line.\n" : "";
+        EXPECT_EQ(maskRunningTime(outcome.run.out),
+                  convertedRun("layer.shp", "Point", progress({0}), "", kNoDictionary + noColumn))
             << nColumns;
         EXPECT_EQ(outcome.file, crlf(std::string(kDefaultHeader) + "[POI]\nData0=(2.000000,1.000000)\n" +
                                      expected + "[END]\n\n"))
@@ -227,11 +230,13 @@ TEST(BadInput, RecordCountsAroundTheProgressSteps) {
         layer.fields = {{"KIND", FTString, 4, 0}};
         std::string sections;
         for (int i = 0; i < c.nRecords; ++i) {
-            layer.shapes.push_back(point(i, 1));
-            layer.records.push_back({"k"});
-            sections += "[POI]\nData0=(1.000000," + std::to_string(i) + ".000000)\nType=k\n[END]\n\n";
+            // Longitudes -100 to 100: all of them in range.
+            layer.shapes.push_back(point(i - 100, 1));
+            layer.records.push_back({"7"});
+            sections += "[POI]\nData0=(1.000000," + std::to_string(i - 100) + ".000000)\nType=7\n[END]\n\n";
         }
-        const Outcome outcome = convert("Records" + std::to_string(c.nRecords), layer, [](const fs::path&) {});
+        const Outcome outcome = convert("Records" + std::to_string(c.nRecords), layer,
+                                        [](const fs::path&) {}, {"layer.shp", "KIND", "KIND"});
         const std::string tail = std::string(c.lastProgress) + "\n[INF] layer.shp.mp file has been written out.";
         EXPECT_NE(outcome.run.out.find(tail), std::string::npos) << c.nRecords;
         EXPECT_EQ(outcome.file, crlf(std::string(kDefaultHeader) + sections)) << c.nRecords;
@@ -274,13 +279,13 @@ TEST(BadInput, LayerPaths) {
         Layer layer;
         layer.shapes = {point(1, 2)};
         layer.fields = {{"KIND", FTString, 4, 0}};
-        layer.records = {{"k"}};
+        layer.records = {{"7"}};
         writeLayer(dir / c.folder / c.base, layer);
-        const RunResult run = runProgram(dir, {c.layerArgument, "KIND", "NAME"});
+        const RunResult run = runProgram(dir, {c.layerArgument, "KIND", "KIND"});
         EXPECT_EQ(maskRunningTime(run.out), convertedRun(c.layerArgument, "Point", progress({0})))
             << c.layerArgument;
         EXPECT_EQ(readFile(dir / (std::string(c.layerArgument) + ".mp")),
-                  crlf(std::string(kDefaultHeader) + "[POI]\nData0=(2.000000,1.000000)\nType=k\n[END]\n\n"))
+                  crlf(std::string(kDefaultHeader) + "[POI]\nData0=(2.000000,1.000000)\nType=7\n[END]\n\n"))
             << c.layerArgument;
     }
 }
@@ -334,10 +339,10 @@ TEST(BadInput, OutputThatCannotBeWritten) {
     Layer layer;
     layer.shapes = {point(1, 2)};
     layer.fields = {{"KIND", FTString, 4, 0}};
-    layer.records = {{"k"}};
+    layer.records = {{"7"}};
     writeLayer(dir / "layer", layer);
     fs::create_symlink("/dev/full", dir / "layer.shp.mp");
-    const RunResult run = runProgram(dir, {"layer.shp", "KIND", "NAME"});
+    const RunResult run = runProgram(dir, {"layer.shp", "KIND", "KIND"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, std::string(kBanner) + kNoDictionary +
                            "[INF] The layer.shp file contains Point elements.\n\r[INF] Processing: 0%"

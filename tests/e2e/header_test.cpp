@@ -29,7 +29,7 @@ fs::path onePointLayer(const std::string& name) {
 
 TEST(Header, BuiltInBlock) {
     const fs::path dir = onePointLayer("BuiltIn");
-    const RunResult run = runProgram(dir, {"layer.shp", "KIND", "NAME", "y"});
+    const RunResult run = runProgram(dir, {"layer.shp", "KIND", "KIND", "y"});
     const std::string file = readFile(dir / "layer.shp.mp");
     EXPECT_EQ(file, crlf(kDefaultHeader) + kSection);
     // 26 lines and an empty one: 356 characters, 383 bytes with CR LF.
@@ -79,7 +79,7 @@ TEST(Header, DictionaryCopies) {
     for (const auto& c : cases) {
         const fs::path dir = onePointLayer(std::string("Dictionary.") + c.name);
         writeFile(dir / "dict.mp", c.content);
-        std::vector<std::string> args = {"layer.shp", "KIND", "NAME", "y", "dict.mp"};
+        std::vector<std::string> args = {"layer.shp", "KIND", "KIND", "y", "dict.mp"};
         args.insert(args.end(), c.extraArgs.begin(), c.extraArgs.end());
         const RunResult run = runProgram(dir, args);
         EXPECT_EQ(maskRunningTime(run.out),
@@ -98,7 +98,7 @@ TEST(Header, DictionaryThatCannotBeRead) {
     for (const auto& c : cases) {
         const fs::path dir = onePointLayer(std::string("Unreadable.") + c.name);
         if (c.makeFolder) fs::create_directories(dir / "dict.mp");
-        const RunResult run = runProgram(dir, {"layer.shp", "KIND", "NAME", "y", "dict.mp", "1", "M"});
+        const RunResult run = runProgram(dir, {"layer.shp", "KIND", "KIND", "y", "dict.mp", "1", "M"});
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.out, std::string(kBanner) +
                                "[INF] Using dictionary file: dict.mp\n"
@@ -115,7 +115,7 @@ TEST(Header, DictionaryThatIsTheOutputFile) {
     // copied and the sections start the file.
     const fs::path dir = onePointLayer("OutputAsDictionary");
     writeFile(dir / "layer.shp.mp", ";old content\nID=\n");
-    const RunResult run = runProgram(dir, {"layer.shp", "KIND", "NAME", "y", "layer.shp.mp", "9"});
+    const RunResult run = runProgram(dir, {"layer.shp", "KIND", "KIND", "y", "layer.shp.mp", "9"});
     EXPECT_EQ(maskRunningTime(run.out),
               convertedRun("layer.shp", "Point", progress({0}), "",
                            "[INF] Using dictionary file: layer.shp.mp\n"));

@@ -53,7 +53,7 @@ TEST(LayerKind, EndsAfterTheHeaderForNullAndUnsupportedLayers) {
     for (const auto& c : cases) {
         const fs::path dir = scratchFolder(std::string("LayerKind.End.") + c.name);
         writeLayer(dir / "layer", c.layer);
-        const RunResult run = runProgram(dir, {"layer.shp", "T", "L"});
+        const RunResult run = runProgram(dir, {"layer.shp", "T", "T"});
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.out, std::string(kBanner) + kNoDictionary + c.message) << c.name;
         EXPECT_EQ(readFile(dir / "layer.shp.mp"), crlf(kDefaultHeader)) << c.name;
@@ -87,7 +87,7 @@ TEST(LayerKind, ProbeLooksPastNullRecords) {
     for (const auto& c : cases) {
         const fs::path dir = scratchFolder(std::string("LayerKind.Probe.") + c.name);
         writeLayer(dir / "layer", c.layer);
-        const RunResult run = runProgram(dir, {"layer.shp", "T", "L"});
+        const RunResult run = runProgram(dir, {"layer.shp", "T", "T"});
         EXPECT_EQ(maskRunningTime(run.out), convertedRun("layer.shp", "Polygon", c.progressText, c.warnings))
             << c.name;
         EXPECT_EQ(readFile(dir / "layer.shp.mp"), crlf(kDefaultHeader + c.sections)) << c.name;
@@ -102,7 +102,7 @@ TEST(LayerKind, GeometryWithoutRecordsTakesTheHeaderType) {
     for (const auto& c : cases) {
         const fs::path dir = scratchFolder("LayerKind.EmptyGeometry");
         writeLayer(dir / "layer", layerOf(c.shapeType, {}, 2));
-        const RunResult run = runProgram(dir, {"layer.shp", "T", "L"});
+        const RunResult run = runProgram(dir, {"layer.shp", "T", "T"});
         EXPECT_EQ(maskRunningTime(run.out),
                   convertedRun("layer.shp", c.kind, progress({0, 50}),
                                "\n[WRN] 2 records without coordinates were skipped (first: record 1)."))

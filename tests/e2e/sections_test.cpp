@@ -25,7 +25,7 @@ void expectConversion(const std::string& name, const Layer& layer, const std::st
     SCOPED_TRACE(name);
     const fs::path dir = scratchFolder("Sections." + name);
     writeLayer(dir / "layer", layer);
-    const RunResult run = runProgram(dir, {"layer.shp", "T", "L"});
+    const RunResult run = runProgram(dir, {"layer.shp", "T", "T"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(maskRunningTime(run.out), convertedRun("layer.shp", kind, progressText, afterLoop));
     EXPECT_EQ(readFile(dir / "layer.shp.mp"), crlf(std::string(kDefaultHeader) + sections));
@@ -94,7 +94,7 @@ TEST(Sections, FirstPartNotStartingAtZeroLosesNoVertex) {
     writeLayer(dir / "layer", layer);
     // File header 100, record header 8, type 4, box 32, nParts 4, nPoints 4.
     patchInt32LE(dir / "layer.shp", 152, 1);
-    const RunResult run = runProgram(dir, {"layer.shp", "T", "L"});
+    const RunResult run = runProgram(dir, {"layer.shp", "T", "T"});
     EXPECT_EQ(readFile(dir / "layer.shp.mp"),
               crlf(std::string(kDefaultHeader) +
                    "[POLYGON]\nData0=(0.000000,0.000000),(1.000000,0.000000),(0.000000,1.000000)\n"
@@ -143,7 +143,7 @@ TEST(Sections, EmptyAttributeTable) {
     layer.records.clear();
     const fs::path dir = scratchFolder("Sections.EmptyTable");
     writeLayer(dir / "layer", layer);
-    const RunResult run = runProgram(dir, {"layer.shp", "T", "L"});
+    const RunResult run = runProgram(dir, {"layer.shp", "T", "T"});
     EXPECT_EQ(maskRunningTime(run.out),
               std::string(kBanner) + kNoDictionary +
                   "[INF] The layer.shp file contains Polygon elements.\n"
@@ -160,7 +160,7 @@ TEST(Sections, ProgressValuesKeepTheirOrderOfOperations) {
         std::vector<Shape> shapes(static_cast<std::size_t>(n), point(1, 1));
         const fs::path dir = scratchFolder("Sections.Progress" + std::to_string(n));
         writeLayer(dir / "layer", layerOf(SHPT_POINT, shapes));
-        const RunResult run = runProgram(dir, {"layer.shp", "T", "L"});
+        const RunResult run = runProgram(dir, {"layer.shp", "T", "T"});
         const std::string out = run.out;
         if (n == 40) {
             EXPECT_NE(out.find("\r[INF] Processing: 55%\r[INF] Processing: 57%\r[INF] Processing: 60%"),

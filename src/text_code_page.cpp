@@ -1,0 +1,489 @@
+#include "text_code_page.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <vector>
+
+#include <unicode/ucnv.h>
+#include <unicode/ucnv_cb.h>
+#include <unicode/unorm2.h>
+#include <unicode/uset.h>
+#include <unicode/utf16.h>
+#include <unicode/utrans.h>
+
+#include "console.h"
+
+namespace orvtessel {
+namespace {
+
+std::string_view trimmed(std::string_view text) {
+    const std::string_view blanks = " \t\r\n";
+    const std::size_t begin = text.find_first_not_of(blanks);
+    if (begin == std::string_view::npos) return {};
+    const std::size_t end = text.find_last_not_of(blanks);
+    return text.substr(begin, end - begin + 1);
+}
+
+std::string upperCase(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return upper;
+}
+
+bool allDigits(std::string_view text) {
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The number of a text of digits, or -1 when there are too many of them.
+long numberOf(std::string_view digits) {
+    if (digits.size() > 9) return -1;
+    long n = 0;
+    for (const char c : digits) n = n * 10 + (c - '0');
+    return n;
+}
+
+// Removes `prefix` from the front of `text` when it is there.
+bool consume(std::string_view& text, std::string_view prefix) {
+    if (text.substr(0, prefix.size()) != prefix) return false;
+    text.remove_prefix(prefix.size());
+    return true;
+}
+
+// "ISO-8859-N" and its spellings, upper-cased: ISO8859-N, ISO_8859-N,
+// ISO8859N, 8859-N, 8859_N, 8859N. The part number, or 0.
+long isoPartNumber(std::string_view upper) {
+    if (consume(upper, "ISO")) {
+        if (!consume(upper, "-")) consume(upper, "_");
+    }
+    if (!consume(upper, "8859")) return 0;
+    if (!consume(upper, "-")) consume(upper, "_");
+    if (!allDigits(upper)) return 0;
+    const long part = numberOf(upper);
+    return part >= 1 && part <= 16 ? part : 0;
+}
+
+// The number N of "N", "CPN", "ANSI N" or "WINDOWS-N", upper-cased; -1 when
+// the declaration is none of them.
+long windowsNumber(std::string_view upper) {
+    if (consume(upper, "CP") || consume(upper, "WINDOWS-")) {
+        // nothing else may come between the prefix and the number
+    } else if (consume(upper, "ANSI")) {
+        upper = trimmed(upper);
+    }
+    return allDigits(upper) ? numberOf(upper) : -1;
+}
+
+struct ConverterDeleter {
+    void operator()(UConverter* converter) const { ucnv_close(converter); }
+};
+using ConverterPtr = std::unique_ptr<UConverter, ConverterDeleter>;
+
+ConverterPtr openConverter(const std::string& name) {
+    if (name.empty()) return nullptr;
+    UErrorCode status = U_ZERO_ERROR;
+    ConverterPtr converter(ucnv_open(name.c_str(), &status));
+    if (U_FAILURE(status)) return nullptr;
+    return converter;
+}
+
+std::string canonicalName(UConverter* converter) {
+    UErrorCode status = U_ZERO_ERROR;
+    const char* name = ucnv_getName(converter, &status);
+    return U_SUCCESS(status) && name != nullptr ? name : "";
+}
+
+// True when the bytes 1 to 127 are the ASCII characters in both directions.
+bool isAsciiCompatible(UConverter* converter) {
+    char bytes[127];
+    for (int i = 0; i < 127; ++i) bytes[i] = static_cast<char>(i + 1);
+    UChar text[256];
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_resetToUnicode(converter);
+    const int32_t nText = ucnv_toUChars(converter, text, 256, bytes, 127, &status);
+    if (U_FAILURE(status) || nText != 127) return false;
+    for (int i = 0; i < 127; ++i) {
+        if (text[i] != static_cast<UChar>(i + 1)) return false;
+    }
+    char back[512];
+    status = U_ZERO_ERROR;
+    ucnv_resetFromUnicode(converter);
+    const int32_t nBack = ucnv_fromUChars(converter, back, sizeof back, text, nText, &status);
+    return U_SUCCESS(status) && nBack == 127 && std::equal(bytes, bytes + 127, back);
+}
+
+// A byte sequence that is invalid in the layer's code page becomes "?",
+// and the value counts as one with characters the map cannot show.
+void invalidBytesToQuestionMark(const void* context, UConverterToUnicodeArgs* args,
+                                const char*, int32_t, UConverterCallbackReason reason,
+                                UErrorCode* status) {
+    if (reason > UCNV_IRREGULAR) return;  // reset, close, clone: nothing to replace
+    *static_cast<bool*>(const_cast<void*>(context)) = true;
+    const UChar questionMark = u'?';
+    *status = U_ZERO_ERROR;
+    ucnv_cbToUWriteUChars(args, &questionMark, 1, 0, status);
+}
+
+void printUnknown(std::string_view declaration) {
+    printOut("[WRN] Code page " + std::string(declaration) +
+             " is unknown; text is written as stored.\n");
+}
+
+}  // namespace
+
+int languageDriverCodePage(int languageDriver) {
+    // dBASE, Visual FoxPro and ESRI language driver IDs.
+    static constexpr struct {
+        int driver;
+        int codePage;
+    } kDrivers[] = {
+        {0x01, 437},   {0x02, 850},   {0x03, 1252},  {0x04, 10000}, {0x08, 865},
+        {0x09, 437},   {0x0A, 850},   {0x0B, 437},   {0x0D, 437},   {0x0E, 850},
+        {0x0F, 437},   {0x10, 850},   {0x11, 437},   {0x12, 850},   {0x13, 932},
+        {0x14, 850},   {0x15, 437},   {0x16, 850},   {0x17, 865},   {0x18, 437},
+        {0x19, 437},   {0x1A, 850},   {0x1B, 437},   {0x1C, 863},   {0x1D, 850},
+        {0x1F, 852},   {0x22, 852},   {0x23, 852},   {0x24, 860},   {0x25, 850},
+        {0x26, 866},   {0x37, 850},   {0x40, 852},   {0x4D, 936},   {0x4E, 949},
+        {0x4F, 950},   {0x50, 874},   {0x58, 1252},  {0x59, 1252},  {0x64, 852},
+        {0x65, 866},   {0x66, 865},   {0x67, 861},   {0x68, 895},   {0x69, 620},
+        {0x6A, 737},   {0x6B, 857},   {0x6C, 863},   {0x78, 950},   {0x79, 949},
+        {0x7A, 936},   {0x7B, 932},   {0x7C, 874},   {0x7D, 1255},  {0x7E, 1256},
+        {0x86, 737},   {0x87, 852},   {0x88, 857},   {0x96, 10007}, {0x97, 10029},
+        {0x98, 10006}, {0xC8, 1250},  {0xC9, 1251},  {0xCA, 1254},  {0xCB, 1253},
+        {0xCC, 1257},
+    };
+    for (const auto& entry : kDrivers) {
+        if (entry.driver == languageDriver) return entry.codePage;
+    }
+    return 0;
+}
+
+std::string converterNameForNumber(long number) {
+    if (number == 65001) return "UTF-8";
+    if (number <= 0) return std::string();
+    // The Windows tables first: "cp949" is IBM's table, not Windows'.
+    for (const char* prefix : {"windows-", "cp", "ibm-"}) {
+        std::string name = prefix + std::to_string(number);
+        if (openConverter(name)) return name;
+    }
+    return std::string();
+}
+
+CodePageDeclaration parseLayerCodePage(std::string_view declaration) {
+    CodePageDeclaration result;
+    const std::string_view text = trimmed(declaration);
+    if (text.empty()) return result;
+    const std::string upper = upperCase(text);
+    result.kind = CodePageDeclaration::Kind::Named;
+
+    if (upper == "UTF-8" || upper == "UTF8" || upper == "65001") {
+        result.converterName = "UTF-8";
+        return result;
+    }
+    std::string_view rest = upper;
+    if (consume(rest, "LDID/")) {
+        const long driver = allDigits(rest) ? numberOf(rest) : -1;
+        if (driver == 0x57) {
+            // "ANSI": the code page of the system that wrote the file.
+            result.kind = CodePageDeclaration::Kind::Undeclared;
+            return result;
+        }
+        const int codePage = driver > 0 ? languageDriverCodePage(static_cast<int>(driver)) : 0;
+        if (codePage != 0) result.converterName = converterNameForNumber(codePage);
+        return result;
+    }
+    if (const long part = isoPartNumber(upper); part != 0) {
+        result.converterName = "ISO-8859-" + std::to_string(part);
+        if (!openConverter(result.converterName)) result.converterName.clear();
+        return result;
+    }
+    if (const long number = windowsNumber(upper); number >= 0) {
+        result.converterName = converterNameForNumber(number);
+        return result;
+    }
+    // Any other name is the converter library's to know.
+    const std::string name(text);
+    if (openConverter(name)) result.converterName = name;
+    return result;
+}
+
+bool isValidUtf8(std::string_view bytes) {
+    std::size_t i = 0;
+    const std::size_t n = bytes.size();
+    while (i < n) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        int nFollowing = 0;
+        unsigned min = 0;
+        unsigned codePoint = 0;
+        if (c >= 0xC2 && c <= 0xDF) {
+            nFollowing = 1, min = 0x80, codePoint = c & 0x1Fu;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            nFollowing = 2, min = 0x800, codePoint = c & 0x0Fu;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            nFollowing = 3, min = 0x10000, codePoint = c & 0x07u;
+        } else {
+            return false;
+        }
+        if (n - i <= static_cast<std::size_t>(nFollowing)) return false;
+        for (int k = 1; k <= nFollowing; ++k) {
+            const auto f = static_cast<unsigned char>(bytes[i + static_cast<std::size_t>(k)]);
+            if ((f & 0xC0) != 0x80) return false;
+            codePoint = (codePoint << 6) | (f & 0x3Fu);
+        }
+        if (codePoint < min || codePoint > 0x10FFFF ||
+            (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
+            return false;
+        }
+        i += static_cast<std::size_t>(nFollowing) + 1;
+    }
+    return true;
+}
+
+struct TextCodePage::Converter {
+    ConverterPtr source;
+    ConverterPtr target;
+    USet* targetSet = nullptr;          // what the map's code page can hold
+    UTransliterator* toLatin = nullptr;  // Any-Latin; Latin-ASCII
+    const UNormalizer2* nfc = nullptr;
+    bool invalidBytes = false;  // set by the to-Unicode callback
+    std::vector<UChar> decoded;
+    std::vector<UChar> normalized;
+    std::vector<UChar> fitted;
+    std::vector<UChar> run;
+    std::string encoded;
+
+    ~Converter() {
+        if (targetSet != nullptr) uset_close(targetSet);
+        if (toLatin != nullptr) utrans_close(toLatin);
+    }
+
+    // Converts `value`; returns true when a character had to be replaced.
+    bool convert(std::string_view value);
+};
+
+bool TextCodePage::Converter::convert(std::string_view value) {
+    UErrorCode status = U_ZERO_ERROR;
+    // Every byte gives at most two UTF-16 units, an invalid one a "?".
+    const auto nBytes = static_cast<int32_t>(value.size());
+    decoded.resize(static_cast<std::size_t>(nBytes) * 2 + 2);
+    invalidBytes = false;
+    ucnv_resetToUnicode(source.get());
+    const int32_t nDecoded = ucnv_toUChars(source.get(), decoded.data(),
+                                           static_cast<int32_t>(decoded.size()), value.data(),
+                                           nBytes, &status);
+    if (U_FAILURE(status)) {
+        encoded.assign(value.size(), '?');
+        return true;
+    }
+    bool replaced = invalidBytes;
+
+    // Composed forms: "e" and a combining acute are the map's "é".
+    const UChar* text = decoded.data();
+    int32_t nText = nDecoded;
+    status = U_ZERO_ERROR;
+    if (unorm2_quickCheck(nfc, text, nText, &status) != UNORM_YES) {
+        status = U_ZERO_ERROR;
+        normalized.resize(static_cast<std::size_t>(nText) * 3 + 2);
+        const int32_t nNormalized = unorm2_normalize(
+            nfc, text, nText, normalized.data(), static_cast<int32_t>(normalized.size()), &status);
+        if (U_SUCCESS(status)) {
+            text = normalized.data();
+            nText = nNormalized;
+        }
+    }
+
+    // Each run of characters the map's code page lacks becomes its Latin
+    // transliteration; what still does not fit becomes "?".
+    fitted.clear();
+    int32_t i = 0;
+    while (i < nText) {
+        int32_t start = i;
+        UChar32 c = 0;
+        U16_NEXT(text, i, nText, c);
+        if (uset_contains(targetSet, c)) {
+            fitted.insert(fitted.end(), text + start, text + i);
+            continue;
+        }
+        replaced = true;
+        int32_t end = i;
+        while (end < nText) {
+            int32_t next = end;
+            U16_NEXT(text, next, nText, c);
+            if (uset_contains(targetSet, c)) break;
+            end = next;
+        }
+        i = end;
+        int32_t nRun = end - start;
+        run.assign(text + start, text + end);
+        run.resize(static_cast<std::size_t>(nRun) * 8 + 16);
+        int32_t limit = nRun;
+        status = U_ZERO_ERROR;
+        if (toLatin != nullptr) {
+            utrans_transUChars(toLatin, run.data(), &nRun, static_cast<int32_t>(run.size()), 0,
+                               &limit, &status);
+        }
+        if (U_FAILURE(status)) {
+            run.assign(text + start, text + end);
+            nRun = end - start;
+        }
+        for (int32_t k = 0; k < nRun;) {
+            const int32_t from = k;
+            U16_NEXT(run.data(), k, nRun, c);
+            if (uset_contains(targetSet, c)) {
+                fitted.insert(fitted.end(), run.data() + from, run.data() + k);
+            } else {
+                fitted.push_back(u'?');
+            }
+        }
+    }
+
+    status = U_ZERO_ERROR;
+    encoded.resize(fitted.size() * 4 + 4);
+    ucnv_resetFromUnicode(target.get());
+    const int32_t nEncoded =
+        ucnv_fromUChars(target.get(), encoded.data(), static_cast<int32_t>(encoded.size()),
+                        fitted.data(), static_cast<int32_t>(fitted.size()), &status);
+    if (U_FAILURE(status)) {
+        encoded.assign(fitted.size(), '?');
+        return true;
+    }
+    encoded.resize(static_cast<std::size_t>(nEncoded));
+    return replaced;
+}
+
+TextCodePage::TextCodePage() = default;
+TextCodePage::TextCodePage(TextCodePage&&) noexcept = default;
+TextCodePage& TextCodePage::operator=(TextCodePage&&) noexcept = default;
+TextCodePage::~TextCodePage() = default;
+
+TextCodePage TextCodePage::forLayer(const char* layerDeclaration,
+                                    const std::optional<std::string>& mapCodePage) {
+    TextCodePage text;
+
+    const std::string declared(trimmed(layerDeclaration != nullptr ? layerDeclaration : ""));
+    const CodePageDeclaration layer = parseLayerCodePage(declared);
+    ConverterPtr source;
+    if (layer.kind == CodePageDeclaration::Kind::Named) {
+        source = openConverter(layer.converterName);
+        if (!source) printUnknown(declared);
+    }
+
+    // The map's code page: a number; 0, a text that is no number, or none
+    // at all leave the text as it is.
+    ConverterPtr target;
+    bool mapIsUtf8 = false;
+    const std::string mapNumber(trimmed(mapCodePage ? *mapCodePage : ""));
+    if (allDigits(mapNumber) && numberOf(mapNumber) != 0) {
+        target = openConverter(converterNameForNumber(numberOf(mapNumber)));
+        if (target && !isAsciiCompatible(target.get())) target.reset();
+        if (!target) printUnknown(mapNumber);
+        mapIsUtf8 = target && canonicalName(target.get()) == "UTF-8";
+    }
+
+    // Undeclared text is written as stored, but UTF-8 in it is pointed out.
+    text.watchForUtf8_ = !source && !mapIsUtf8;
+    if (!source || !target || canonicalName(source.get()) == canonicalName(target.get())) {
+        return text;
+    }
+
+    auto converter = std::make_unique<Converter>();
+    UErrorCode status = U_ZERO_ERROR;
+    converter->nfc = unorm2_getNFCInstance(&status);
+    converter->targetSet = uset_openEmpty();
+    ucnv_getUnicodeSet(target.get(), converter->targetSet, UCNV_ROUNDTRIP_SET, &status);
+    if (U_FAILURE(status)) {
+        printUnknown(mapNumber);
+        return text;
+    }
+    status = U_ZERO_ERROR;
+    const std::u16string rules = u"Any-Latin; Latin-ASCII";
+    converter->toLatin = utrans_openU(rules.data(), static_cast<int32_t>(rules.size()),
+                                      UTRANS_FORWARD, nullptr, 0, nullptr, &status);
+    if (U_FAILURE(status)) converter->toLatin = nullptr;
+    status = U_ZERO_ERROR;
+    ucnv_setToUCallBack(source.get(), invalidBytesToQuestionMark, &converter->invalidBytes,
+                        nullptr, nullptr, &status);
+    // Characters are fitted before encoding; anything left is a "?".
+    status = U_ZERO_ERROR;
+    ucnv_setSubstChars(target.get(), "?", 1, &status);
+    text.asciiPassesThrough_ = isAsciiCompatible(source.get());
+    converter->source = std::move(source);
+    converter->target = std::move(target);
+    text.converter_ = std::move(converter);
+    text.mapCodePage_ = mapNumber;
+    printOut("[INF] Text is converted from " + declared + " to code page " + mapNumber + ".\n");
+    return text;
+}
+
+void TextCodePage::writeWithoutLineBreaks(OutputStream& out, std::string_view text) {
+    // Table data must not start new lines in the file.
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t lineBreak = text.find_first_of("\r\n", start);
+        if (lineBreak == std::string_view::npos) {
+            out.writeRaw(text.data() + start, text.size() - start);
+            return;
+        }
+        out.writeRaw(text.data() + start, lineBreak - start);
+        out.writeRaw(" ", 1);
+        start = lineBreak + 1;
+    }
+}
+
+void TextCodePage::writeSpecialValue(OutputStream& out, std::string_view value, int record) {
+    if (converter_ == nullptr) {
+        if (watchForUtf8_ && isValidUtf8(value) &&
+            std::any_of(value.begin(), value.end(),
+                        [](char c) { return (static_cast<unsigned char>(c) & 0x80) != 0; })) {
+            if (nLookLikeUtf8_ == 0) firstLookLikeUtf8_ = record + 1;
+            ++nLookLikeUtf8_;
+        }
+        writeWithoutLineBreaks(out, value);
+        return;
+    }
+    if (converter_->convert(value)) {
+        if (nLacking_ == 0) firstLacking_ = record + 1;
+        ++nLacking_;
+    }
+    writeWithoutLineBreaks(out, converter_->encoded);
+}
+
+std::string TextCodePage::convertName(const std::string& name) {
+    std::string written = name;
+    if (converter_ != nullptr &&
+        (!asciiPassesThrough_ ||
+         std::any_of(name.begin(), name.end(),
+                     [](char c) { return (static_cast<unsigned char>(c) & 0x80) != 0; }))) {
+        converter_->convert(name);
+        written = converter_->encoded;
+    }
+    for (char& c : written) {
+        if (c == '\r' || c == '\n') c = ' ';
+    }
+    return written;
+}
+
+void TextCodePage::printClosingWarnings() const {
+    char message[240];
+    if (nLacking_ > 0) {
+        std::snprintf(message, sizeof message,
+                      "\n[WRN] %i values have characters that code page %s lacks; they were "
+                      "written as the nearest Latin letters or \"?\" (first: record %i).",
+                      nLacking_, mapCodePage_.c_str(), firstLacking_);
+        printOut(message);
+    }
+    if (nLookLikeUtf8_ > 0) {
+        std::snprintf(message, sizeof message,
+                      "\n[WRN] %i values look like UTF-8 text, but the layer does not declare "
+                      "its code page; they were written as stored (first: record %i).",
+                      nLookLikeUtf8_, firstLookLikeUtf8_);
+        printOut(message);
+    }
+}
+
+}  // namespace orvtessel

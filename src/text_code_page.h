@@ -1,0 +1,103 @@
+// The code page of the layer's text and of the map, and the conversion of
+// attribute values and column names from one to the other.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "output_stream.h"
+
+namespace orvtessel {
+
+// How a declaration names its code page.
+struct CodePageDeclaration {
+    enum class Kind {
+        Undeclared,  // nothing declared, or the system's ANSI code page (LDID/87)
+        Named,       // converterName names it for the converter library
+    };
+    Kind kind = Kind::Undeclared;
+    std::string converterName;
+};
+
+// Reads a layer's declaration as shapelib reports it: the first line of the
+// .cpg file, or "LDID/N" from the .dbf header's language driver byte.
+CodePageDeclaration parseLayerCodePage(std::string_view declaration);
+
+// The converter name for a Windows or DOS code page number (65001 is UTF-8).
+std::string converterNameForNumber(long number);
+
+// The code page of a dBASE language driver byte; 0 when the byte names
+// none (87, "ANSI", or an unknown driver).
+int languageDriverCodePage(int languageDriver);
+
+class TextCodePage {
+public:
+    // Decides from the layer's declaration (null when there is none) and the
+    // map's code page as its header gives it (nothing when the header has
+    // none) whether text is converted, and prints the decision: the
+    // conversion line, or a warning for a code page the converter library
+    // does not know.
+    static TextCodePage forLayer(const char* layerDeclaration,
+                                 const std::optional<std::string>& mapCodePage);
+
+    TextCodePage(TextCodePage&&) noexcept;
+    TextCodePage& operator=(TextCodePage&&) noexcept;
+    ~TextCodePage();
+
+    bool converts() const { return converter_ != nullptr; }
+
+    // Writes one attribute value of `record`: converted when the layer's
+    // code page differs from the map's, CR and LF as spaces.
+    void writeValue(OutputStream& out, const char* value, int record) {
+        // Plain ASCII is the same in every code page this program converts
+        // between: it is written straight away.
+        const char* p = value;
+        unsigned char high = 0;
+        bool lineBreak = false;
+        for (; *p != '\0'; ++p) {
+            const auto c = static_cast<unsigned char>(*p);
+            high |= c;
+            lineBreak |= c == '\r' || c == '\n';
+        }
+        const auto nBytes = static_cast<std::size_t>(p - value);
+        if ((high & 0x80) == 0 && asciiPassesThrough_) {
+            if (!lineBreak) {
+                out.writeRaw(value, nBytes);
+            } else {
+                writeWithoutLineBreaks(out, std::string_view(value, nBytes));
+            }
+            return;
+        }
+        writeSpecialValue(out, std::string_view(value, nBytes), record);
+    }
+
+    // A column name as it is written: converted like the values, not counted.
+    std::string convertName(const std::string& name);
+
+    // The closing warnings about the text, each only when it applies.
+    void printClosingWarnings() const;
+
+private:
+    struct Converter;
+    TextCodePage();
+
+    void writeSpecialValue(OutputStream& out, std::string_view value, int record);
+    static void writeWithoutLineBreaks(OutputStream& out, std::string_view text);
+
+    std::unique_ptr<Converter> converter_;
+    bool asciiPassesThrough_ = true;
+    bool watchForUtf8_ = false;
+    std::string mapCodePage_;
+    int nLacking_ = 0;
+    int firstLacking_ = 0;
+    int nLookLikeUtf8_ = 0;
+    int firstLookLikeUtf8_ = 0;
+};
+
+// True when the bytes are valid UTF-8 (no overlong forms, surrogates or
+// values above U+10FFFF).
+bool isValidUtf8(std::string_view bytes);
+
+}  // namespace orvtessel
