@@ -1,0 +1,393 @@
+// Coordinate systems: the layer's .prj decides whether vertices are
+// converted to WGS 84, and how; what cannot be read or converted is said.
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "expected.h"
+#include "layer_writer.h"
+#include "program_run.h"
+
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The systems in the ESRI dialect most .prj files carry (as PROJ writes
+// them for the EPSG codes named).
+const char* const kWgs84Esri =
+    "GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\",SPHEROID[\"WGS_1984\",6378137.0,298.257223563]],"
+    "PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]]";
+const char* const kUtm33Esri =  // EPSG:32633
+    "PROJCS[\"WGS_1984_UTM_Zone_33N\",GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\",SPHEROID["
+    "\"WGS_1984\",6378137.0,298.257223563]],PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\","
+    "0.0174532925199433]],PROJECTION[\"Transverse_Mercator\"],PARAMETER[\"False_Easting\",500000.0],"
+    "PARAMETER[\"False_Northing\",0.0],PARAMETER[\"Central_Meridian\",15.0],PARAMETER["
+    "\"Scale_Factor\",0.9996],PARAMETER[\"Latitude_Of_Origin\",0.0],UNIT[\"Meter\",1.0]]";
+const char* const kPolandCs92Esri =  // EPSG:2180
+    "PROJCS[\"ETRS_1989_Poland_CS92\",GEOGCS[\"GCS_ETRS_1989\",DATUM[\"D_ETRS_1989\",SPHEROID["
+    "\"GRS_1980\",6378137.0,298.257222101]],PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\","
+    "0.0174532925199433]],PROJECTION[\"Transverse_Mercator\"],PARAMETER[\"False_Easting\",500000.0],"
+    "PARAMETER[\"False_Northing\",-5300000.0],PARAMETER[\"Central_Meridian\",19.0],PARAMETER["
+    "\"Scale_Factor\",0.9993],PARAMETER[\"Latitude_Of_Origin\",0.0],UNIT[\"Meter\",1.0]]";
+const char* const kKrovakEastNorthEsri =  // EPSG:5514
+    "PROJCS[\"S-JTSK_Krovak_East_North\",GEOGCS[\"GCS_S_JTSK\",DATUM[\"D_S_JTSK\",SPHEROID["
+    "\"Bessel_1841\",6377397.155,299.1528128]],PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\","
+    "0.0174532925199433]],PROJECTION[\"Krovak\"],PARAMETER[\"False_Easting\",0.0],PARAMETER["
+    "\"False_Northing\",0.0],PARAMETER[\"Pseudo_Standard_Parallel_1\",78.5],PARAMETER["
+    "\"Scale_Factor\",0.9999],PARAMETER[\"Azimuth\",30.28813975277778],PARAMETER["
+    "\"Longitude_Of_Center\",24.83333333333333],PARAMETER[\"Latitude_Of_Center\",49.5],PARAMETER["
+    "\"X_Scale\",-1.0],PARAMETER[\"Y_Scale\",1.0],PARAMETER[\"XY_Plane_Rotation\",90.0],UNIT["
+    "\"Meter\",1.0]]";
+const char* const kNad27Esri =  // EPSG:4267
+    "GEOGCS[\"GCS_North_American_1927\",DATUM[\"D_North_American_1927\",SPHEROID[\"Clarke_1866\","
+    "6378206.4,294.978698213898]],PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]]";
+// A datum PROJ knows no shift for.
+const char* const kUnknownDatum =
+    "GEOGCS[\"GCS_Local\",DATUM[\"D_Local\",SPHEROID[\"Bessel_1841\",6377397.155,299.1528128]],"
+    "PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]]";
+
+struct Conversion {
+    RunResult run;
+    std::string file;
+};
+
+// Writes a polyline layer of one record per vertex list (column TYPE) with
+// the given .prj (none when there is no text) and converts it.
+Conversion convertLines(const std::string& name,
+                        const std::vector<std::vector<std::pair<double, double>>>& lines,
+                        const std::optional<std::string>& prj, const std::string& prjName = "layer.prj",
+                        const std::string& layerArgument = "layer.shp") {
+    const fs::path dir = scratchFolder("Coordinates." + name);
+    Layer layer;
+    layer.shapeType = SHPT_ARC;
+    layer.fields = {{"TYPE", FTString, 8, 0}};
+    for (const auto& line : lines) {
+        layer.shapes.push_back(multiPart(SHPT_ARC, {line}));
+        layer.records.push_back({"1"});
+    }
+    writeLayer(dir / "layer", layer);
+    if (prj) writeFile(dir / prjName, *prj);
+    Conversion conversion;
+    conversion.run = runProgram(dir, {layerArgument, "TYPE", "TYPE"});
+    conversion.file = readFile(dir / (layerArgument + ".mp"));
+    return conversion;
+}
+
+// The (latitude, longitude) pairs of every Data0= line, in order.
+std::vector<std::pair<double, double>> writtenPairs(const std::string& file) {
+    std::vector<std::pair<double, double>> pairs;
+    std::size_t at = 0;
+    while ((at = file.find("Data0=", at)) != std::string::npos) {
+        at += 6;
+        const std::size_t end = file.find('\r', at);
+        std::string line = file.substr(at, end - at);
+        for (std::size_t open = line.find('('); open != std::string::npos; open = line.find('(', open + 1)) {
+            double lat = 0;
+            double lon = 0;
+            if (std::sscanf(line.c_str() + open, "(%lf,%lf)", &lat, &lon) == 2) pairs.emplace_back(lat, lon);
+        }
+    }
+    return pairs;
+}
+
+// PROJ's own command-line tool, given the same system and the same area
+// of interest: longitude and latitude of each vertex, with 9 decimals.
+std::vector<std::pair<double, double>> cs2csLonLat(const std::string& sourceWkt,
+                                                    const std::vector<std::pair<double, double>>& xy,
+                                                    const std::string& bbox) {
+    const fs::path dir = scratchFolder("Coordinates.cs2cs");
+    writeFile(dir / "source.wkt", sourceWkt);
+    std::string input;
+    for (const auto& [x, y] : xy) input += std::to_string(x) + " " + std::to_string(y) + "\n";
+    writeFile(dir / "input.txt", input);
+    const std::string command = "cd '" + dir.string() + "' && cs2cs -f %.9f --bbox " + bbox +
+                                " \"$(cat source.wkt)\" OGC:CRS84 < input.txt 2>&1";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    std::vector<std::pair<double, double>> lonLat;
+    if (!pipe) return lonLat;
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe.get()) != nullptr) {
+        double lon = 0;
+        double lat = 0;
+        if (std::sscanf(line, "%lf %lf", &lon, &lat) == 2) lonLat.emplace_back(lon, lat);
+    }
+    return lonLat;
+}
+
+std::string programStdout(const std::string& coordinateMessages, const std::string& progressText,
+                          const std::string& afterLoop = "") {
+    return convertedRun("layer.shp", "Polyline", progressText, afterLoop,
+                        std::string(kNoDictionary) + coordinateMessages);
+}
+
+TEST(Coordinates, ProjectedAndOtherDatumLayersMatchProjsOwnTool) {
+    const struct {
+        const char* name;
+        const char* prj;
+        const char* crsName;
+        std::vector<std::pair<double, double>> vertices;
+        const char* bbox;  // west,south,east,north of the vertices, in degrees
+    } cases[] = {
+        {"Utm33", kUtm33Esri, "WGS 84 / UTM zone 33N",
+         {{389000.5, 5819000.25}, {391234.125, 5820111.5}, {612345.75, 5421000.0}},
+         "13.3,48.9,16.6,52.6"},
+        {"PolandCs92", kPolandCs92Esri, "ETRF2000-PL / CS92",
+         {{637000.0, 486000.0}, {638500.5, 487250.25}, {210000.0, 650000.0}},
+         "14.6,52.2,21.1,53.8"},
+        {"KrovakEastNorth", kKrovakEastNorthEsri, "S-JTSK / Krovak East North",
+         {{-743000.0, -1043000.0}, {-742500.0, -1042400.0}, {-568990.997, -1050538.643}},
+         "14.3,49.9,16.9,50.3"},
+        {"Nad27", kNad27Esri, "NAD27",
+         {{-100.0, 40.0}, {-99.5, 40.5}, {-98.25, 39.75}},
+         "-100.1,39.7,-98.2,40.6"},
+    };
+    for (const auto& c : cases) {
+        const Conversion conversion = convertLines(c.name, {c.vertices}, c.prj);
+        EXPECT_EQ(maskRunningTime(conversion.run.out),
+                  programStdout(std::string("[INF] Coordinates are converted from ") + c.crsName +
+                                    " to WGS 84.\n",
+                                progress({0})))
+            << c.name;
+        const auto written = writtenPairs(conversion.file);
+        const auto expected = cs2csLonLat(c.prj, c.vertices, c.bbox);
+        ASSERT_EQ(written.size(), c.vertices.size()) << c.name << conversion.file;
+        ASSERT_EQ(expected.size(), c.vertices.size()) << c.name << ": cs2cs (Debian proj-bin) gave no result";
+        for (std::size_t i = 0; i < written.size(); ++i) {
+            // Six decimals written, rounded: half a unit of the last one.
+            EXPECT_NEAR(written[i].first, expected[i].second, 5.0000001e-7) << c.name << " vertex " << i;
+            EXPECT_NEAR(written[i].second, expected[i].first, 5.0000001e-7) << c.name << " vertex " << i;
+        }
+    }
+}
+
+TEST(Coordinates, UtmControlPointsComeOutExactly) {
+    // On the central meridian of zone 33 (15 E): the equator at northing 0,
+    // and latitude 50 at the meridian arc of WGS 84 times 0.9996.
+    const Conversion conversion =
+        convertLines("UtmControl", {{{500000.0, 0.0}, {500000.0, 5538630.703}}}, kUtm33Esri);
+    EXPECT_EQ(conversion.file, crlf(std::string(kDefaultHeader) +
+                                    "[POLYLINE]\nData0=(0.000000,15.000000),(50.000000,15.000000)\n"
+                                    "Type=1\n[END]\n\n"));
+}
+
+TEST(Coordinates, Wgs84LayersAreWrittenAsStored) {
+    const std::vector<std::vector<std::pair<double, double>>> lines = {
+        {{13.5, 52.25}, {-0.1234567, 51.5}, {179.9999995, -89.0000005}}};
+    const Conversion withoutPrj = convertLines("NoPrj", lines, std::nullopt);
+    EXPECT_EQ(maskRunningTime(withoutPrj.run.out), programStdout("", progress({0})));
+    const struct {
+        const char* name;
+        std::string prj;
+    } cases[] = {
+        {"Esri", kWgs84Esri},
+        {"EsriWithLineEnd", std::string(kWgs84Esri) + "\r\n"},
+        {"OgcWkt1",
+         "GEOGCS[\"WGS 84\",DATUM[\"WGS_1984\",SPHEROID[\"WGS 84\",6378137,298.257223563,AUTHORITY["
+         "\"EPSG\",\"7030\"]],AUTHORITY[\"EPSG\",\"6326\"]],PRIMEM[\"Greenwich\",0,AUTHORITY[\"EPSG\","
+         "\"8901\"]],UNIT[\"degree\",0.0174532925199433,AUTHORITY[\"EPSG\",\"9122\"]],AXIS["
+         "\"Latitude\",NORTH],AXIS[\"Longitude\",EAST],AUTHORITY[\"EPSG\",\"4326\"]]"},
+        // Latitude first, as EPSG:4326 declares it: still the same system.
+        {"Wkt2LatitudeFirst",
+         "GEOGCRS[\"WGS 84\",DATUM[\"World Geodetic System 1984\",ELLIPSOID[\"WGS 84\",6378137,"
+         "298.257223563]],CS[ellipsoidal,2],AXIS[\"latitude\",north,ORDER[1],ANGLEUNIT[\"degree\","
+         "0.0174532925199433]],AXIS[\"longitude\",east,ORDER[2],ANGLEUNIT[\"degree\","
+         "0.0174532925199433]],ID[\"EPSG\",4326]]"},
+        {"TowgsZero",
+         "GEOGCS[\"WGS 84\",DATUM[\"WGS_1984\",SPHEROID[\"WGS 84\",6378137,298.257223563],"
+         "TOWGS84[0,0,0,0,0,0,0]],PRIMEM[\"Greenwich\",0],UNIT[\"degree\",0.0174532925199433]]"},
+    };
+    for (const auto& c : cases) {
+        const Conversion conversion = convertLines(std::string("Wgs84.") + c.name, lines, c.prj);
+        EXPECT_EQ(maskRunningTime(conversion.run.out), maskRunningTime(withoutPrj.run.out)) << c.name;
+        EXPECT_TRUE(conversion.file == withoutPrj.file) << c.name;
+    }
+}
+
+TEST(Coordinates, PrjIsFoundLikeTheLayersOtherFiles) {
+    const std::vector<std::vector<std::pair<double, double>>> lines = {{{500000.0, 0.0}}};
+    const std::string converted = "[POLYLINE]\nData0=(0.000000,15.000000)\nType=1\n[END]\n\n";
+    const std::string asStored = "[POLYLINE]\nData0=(0.000000,500000.000000)\nType=1\n[END]\n\n";
+    const struct {
+        const char* name;
+        const char* prjName;
+        const char* layerArgument;
+        std::string sections;
+    } cases[] = {
+        {"UpperCase", "layer.PRJ", "layer.shp", converted},
+        {"NoExtension", "layer.prj", "layer", converted},
+        {"OtherExtension", "layer.prj", "layer.dbf", converted},
+        // The .prj of another layer is not this one's.
+        {"OtherLayer", "layer.shp.prj", "layer.shp", asStored},
+    };
+    for (const auto& c : cases) {
+        const Conversion conversion =
+            convertLines(std::string("Find.") + c.name, lines, kUtm33Esri, c.prjName, c.layerArgument);
+        EXPECT_EQ(conversion.file, crlf(kDefaultHeader + c.sections)) << c.name;
+    }
+}
+
+TEST(Coordinates, UnknownDatumShiftIsConvertedWithAWarning) {
+    const Conversion conversion = convertLines("Ballpark", {{{14.5, 50.0}}}, kUnknownDatum);
+    EXPECT_EQ(maskRunningTime(conversion.run.out),
+              programStdout("[INF] Coordinates are converted from GCS_Local to WGS 84.\n"
+                            "[WRN] No datum shift from GCS_Local to WGS 84 is known; positions may "
+                            "be off by up to a few hundred metres.\n",
+                            progress({0})));
+    EXPECT_EQ(conversion.file,
+              crlf(std::string(kDefaultHeader) + "[POLYLINE]\nData0=(50.000000,14.500000)\nType=1\n[END]\n\n"));
+}
+
+TEST(Coordinates, UnreadablePrjLeavesCoordinatesAsStored) {
+    const std::vector<std::vector<std::pair<double, double>>> lines = {{{13.5, 52.25}}};
+    const std::string asStored = crlf(std::string(kDefaultHeader) +
+                                      "[POLYLINE]\nData0=(52.250000,13.500000)\nType=1\n[END]\n\n");
+    const std::string utm(kUtm33Esri);
+    const struct {
+        const char* name;
+        std::string prj;
+        const char* prjName;
+    } cases[] = {
+        {"Empty", "", "layer.prj"},
+        {"Blank", " \r\n\t\n", "layer.prj"},
+        {"Garbage", "this is no coordinate system", "layer.prj"},
+        {"Truncated", utm.substr(0, utm.size() / 2), "layer.prj"},
+        {"NulByte", std::string("GEOGCS[\0", 8), "layer.prj"},
+        {"Vertical", "VERT_CS[\"NAVD88\",VERT_DATUM[\"North American Vertical Datum 1988\",2005],"
+                     "UNIT[\"metre\",1]]", "layer.prj"},
+        {"Engineering", "LOCAL_CS[\"Site grid\",LOCAL_DATUM[\"Site\",0],UNIT[\"metre\",1]]", "layer.prj"},
+        {"UpperCaseName", "garbage", "layer.PRJ"},
+    };
+    for (const auto& c : cases) {
+        const Conversion conversion =
+            convertLines(std::string("Unreadable.") + c.name, lines, c.prj, c.prjName);
+        EXPECT_EQ(maskRunningTime(conversion.run.out),
+                  programStdout(std::string("[WRN] The coordinate system in ") + c.prjName +
+                                    " cannot be read; coordinates are written as stored.\n",
+                                progress({0})))
+            << c.name;
+        EXPECT_EQ(conversion.file, asStored) << c.name;
+        EXPECT_EQ(conversion.run.err, "") << c.name;  // PROJ says nothing of its own
+    }
+    // A folder where the .prj should be cannot be read either.
+    const fs::path dir = scratchFolder("Coordinates.Unreadable.Folder");
+    Layer layer;
+    layer.shapes = {point(1, 2)};
+    layer.fields = {{"TYPE", FTString, 8, 0}};
+    layer.records = {{"1"}};
+    writeLayer(dir / "layer", layer);
+    fs::create_directory(dir / "layer.prj");
+    const RunResult run = runProgram(dir, {"layer.shp", "TYPE", "TYPE"});
+    EXPECT_NE(run.out.find("[WRN] The coordinate system in layer.prj cannot be read; coordinates are "
+                           "written as stored.\n[INF] The layer.shp file contains Point elements.\n"),
+              std::string::npos)
+        << run.out;
+}
+
+TEST(Coordinates, VerticesThatCannotBeConvertedSkipTheirRecord) {
+    const double nan = std::nan("");
+    const double inf = HUGE_VAL;
+    const Conversion conversion = convertLines(
+        "Unconvertible",
+        {{{500000.0, 0.0}}, {{1e30, 0.0}, {500000.0, 0.0}}, {{500000.0, nan}}, {{inf, 0.0}}, {{500000.0, 0.0}}},
+        kUtm33Esri);
+    EXPECT_EQ(maskRunningTime(conversion.run.out),
+              programStdout("[INF] Coordinates are converted from WGS 84 / UTM zone 33N to WGS 84.\n",
+                            progress({0, 20, 40, 60, 80}),
+                            "\n[WRN] 3 records have coordinates that cannot be converted to WGS 84 and "
+                            "were skipped (first: record 2)."));
+    const std::string section = "[POLYLINE]\nData0=(0.000000,15.000000)\nType=1\n[END]\n\n";
+    EXPECT_EQ(conversion.file, crlf(kDefaultHeader + section + section));
+}
+
+TEST(Coordinates, CoordinatesOutsideLatitudeAndLongitudeAreReported) {
+    const double nan = std::nan("");
+    const struct {
+        const char* name;
+        std::vector<std::vector<std::pair<double, double>>> lines;
+        const char* warning;
+    } cases[] = {
+        // A projected layer without its .prj: metres taken for degrees.
+        {"MetresWithoutPrj", {{{389000.5, 5819000.25}, {391234.125, 5820111.5}}, {{13.0, 52.0}}},
+         "\n[WRN] 1 records have coordinates outside latitude -90..90 or longitude -180..180 "
+         "(first: record 1)."},
+        {"Edges", {{{180.0, 90.0}, {-180.0, -90.0}}, {{13.0, 52.0}}}, ""},
+        {"JustOutside", {{{13.0, 52.0}}, {{180.0000001, 0.0}}, {{0.0, -90.0000001}}},
+         "\n[WRN] 2 records have coordinates outside latitude -90..90 or longitude -180..180 "
+         "(first: record 2)."},
+        {"NotFinite", {{{13.0, 52.0}}, {{13.0, 52.0}, {nan, 52.0}}},
+         "\n[WRN] 1 records have coordinates outside latitude -90..90 or longitude -180..180 "
+         "(first: record 2)."},
+    };
+    for (const auto& c : cases) {
+        const Conversion conversion = convertLines(std::string("Range.") + c.name, c.lines, std::nullopt);
+        std::vector<int> percents;
+        for (std::size_t i = 0; i < c.lines.size(); ++i) {
+            percents.push_back(static_cast<int>(std::lround(100.0 * static_cast<double>(i) /
+                                                            static_cast<double>(c.lines.size()))));
+        }
+        EXPECT_EQ(maskRunningTime(conversion.run.out), programStdout("", progress(percents), c.warning))
+            << c.name;
+        // Every record is still written.
+        std::size_t nSections = 0;
+        for (std::size_t at = conversion.file.find("[POLYLINE]"); at != std::string::npos;
+             at = conversion.file.find("[POLYLINE]", at + 1)) {
+            ++nSections;
+        }
+        EXPECT_EQ(nSections, c.lines.size()) << c.name;
+    }
+}
+
+TEST(Coordinates, ClosingWarningsComeInTheirOrder) {
+    // Records without coordinates, records that cannot be converted, shapes
+    // without attribute record, coordinates out of range: in this order.
+    // Out of range is only reachable without conversion (PROJ gives
+    // latitude and longitude within their bounds), hence two layers.
+    const struct {
+        const char* name;
+        const char* prj;
+        std::vector<Shape> shapes;
+        const char* coordinateMessages;
+        const char* warnings;
+    } cases[] = {
+        {"Converted", kUtm33Esri,
+         {multiPart(SHPT_ARC, {{{500000.0, 0.0}}}), nullShape(), multiPart(SHPT_ARC, {{{1e30, 0.0}}}),
+          multiPart(SHPT_ARC, {{{500000.0, 0.0}}})},
+         "[INF] Coordinates are converted from WGS 84 / UTM zone 33N to WGS 84.\n",
+         "\n[WRN] 1 records without coordinates were skipped (first: record 2)."
+         "\n[WRN] 1 records have coordinates that cannot be converted to WGS 84 and were skipped "
+         "(first: record 3)."
+         "\n[WRN] 1 shape records have no attribute record and were ignored."},
+        {"AsStored", "",
+         {multiPart(SHPT_ARC, {{{500000.0, 0.0}}}), nullShape(), multiPart(SHPT_ARC, {{{1.0, 2.0}}}),
+          multiPart(SHPT_ARC, {{{500000.0, 0.0}}})},
+         "",
+         "\n[WRN] 1 records without coordinates were skipped (first: record 2)."
+         "\n[WRN] 1 shape records have no attribute record and were ignored."
+         "\n[WRN] 1 records have coordinates outside latitude -90..90 or longitude -180..180 "
+         "(first: record 1)."},
+    };
+    for (const auto& c : cases) {
+        const fs::path dir = scratchFolder(std::string("Coordinates.Order.") + c.name);
+        Layer layer;
+        layer.shapeType = SHPT_ARC;
+        layer.fields = {{"TYPE", FTString, 8, 0}};
+        layer.shapes = c.shapes;
+        layer.records = {{"1"}, {"2"}, {"3"}};
+        writeLayer(dir / "layer", layer);
+        if (*c.prj != '\0') writeFile(dir / "layer.prj", c.prj);
+        const RunResult run = runProgram(dir, {"layer.shp", "TYPE", "TYPE"});
+        EXPECT_EQ(maskRunningTime(run.out),
+                  programStdout(c.coordinateMessages, progress({0, 33, 67}), c.warnings))
+            << c.name;
+    }
+}
+
+}  // namespace
