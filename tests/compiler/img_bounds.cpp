@@ -126,8 +126,10 @@ void printPoints(const Bytes& tre, const Bytes& rgn) {
     for (std::size_t at = levelsAt; at + 4 < levelsAt + levelsSize; at += 4) nUpper += u16(tre, at + 2);
     const std::size_t lastLevel = levelsAt + levelsSize - 4;
     const int bits = tre.at(lastLevel + 1);
+    if (bits < 1 || bits > 24) throw std::runtime_error("implausible level resolution");
     const std::size_t nDetailed = u16(tre, lastLevel + 2);
-    const int shift = 24 - bits;
+    // Offsets count in steps of the level's resolution, not in map units.
+    const std::int64_t step = std::int64_t{1} << (24 - bits);
 
     for (std::size_t i = 0; i < nDetailed; ++i) {
         const std::size_t sub = subdivsAt + nUpper * 16 + i * 14;
@@ -140,21 +142,21 @@ void printPoints(const Bytes& tre, const Bytes& rgn) {
         // Kinds in order: points 0x10, indexed points 0x20, lines 0x40,
         // areas 0x80. All but the first start at a 16-bit pointer placed
         // before the objects.
-        std::vector<std::size_t> sections;
+        std::vector<unsigned> present;
         for (unsigned kind = 0x10; kind <= 0x80; kind <<= 1) {
-            if ((kinds & kind) != 0) sections.push_back(kind);
+            if ((kinds & kind) != 0) present.push_back(kind);
         }
-        std::size_t objectsAt = start + 2 * (sections.empty() ? 0 : sections.size() - 1);
-        for (std::size_t s = 0; s < sections.size(); ++s) {
-            const std::size_t from = s == 0 ? objectsAt : start + u16(rgn, rgnDataAt + start + 2 * (s - 1));
+        const std::size_t firstAt = start + 2 * (present.empty() ? 0 : present.size() - 1);
+        for (std::size_t s = 0; s < present.size(); ++s) {
+            if (present[s] > 0x20) break;  // lines and areas: no points here
+            const std::size_t from = s == 0 ? firstAt : start + u16(rgn, rgnDataAt + start + 2 * (s - 1));
             const std::size_t to =
-                s + 1 < sections.size() ? start + u16(rgn, rgnDataAt + start + 2 * s) : end;
-            if (sections[s] > 0x20) break;  // lines and areas: not points
+                s + 1 < present.size() ? start + u16(rgn, rgnDataAt + start + 2 * s) : end;
             for (std::size_t p = from; p < to;) {
                 const std::size_t at = rgnDataAt + p;
                 const bool hasSubtype = (u24(rgn, at + 1) & 0x800000u) != 0;
-                const std::int32_t lon = lon0 + s16(rgn, at + 4) * (1 << shift);
-                const std::int32_t lat = lat0 + s16(rgn, at + 6) * (1 << shift);
+                const auto lon = static_cast<std::int32_t>(lon0 + s16(rgn, at + 4) * step);
+                const auto lat = static_cast<std::int32_t>(lat0 + s16(rgn, at + 6) * step);
                 std::printf("%.6f %.6f\n", degrees(lat), degrees(lon));
                 p += hasSubtype ? 9 : 8;
             }

@@ -1,0 +1,252 @@
+// Text code pages: attribute values and column names reach the map in the
+// code page its header declares, converted from the layer's declared one.
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "expected.h"
+#include "layer_writer.h"
+#include "program_run.h"
+
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Declaration {
+    const char* cpg = nullptr;  // the .cpg file's text, if there is one
+    int languageDriver = 0x57;        // shapelib writes 0x57 ("ANSI")
+};
+
+struct Conversion {
+    std::string out;    // standard output, running time masked
+    std::string lines;  // the attribute lines of all sections, "\n" line ends
+};
+
+// A point layer with columns TYPE and NAME (and NOTE when given), one point
+// per name, converted with the given extra arguments (a dictionary).
+Conversion convertNames(const std::string& name, const Declaration& declaration,
+                        const std::vector<std::string>& names,
+                        const std::optional<std::string>& dictionary = std::nullopt,
+                        const std::string& columnName = "NOTE") {
+    const fs::path dir = scratchFolder("CodePage." + name);
+    Layer layer;
+    layer.fields = {{"TYPE", FTString, 8, 0}, {"NAME", FTString, 80, 0}, {columnName, FTString, 4, 0}};
+    for (const std::string& label : names) {
+        layer.shapes.push_back(point(1, 2));
+        layer.records.push_back({"1", label, "n"});
+    }
+    writeLayer(dir / "layer", layer);
+    if (declaration.cpg != nullptr) writeFile(dir / "layer.cpg", declaration.cpg);
+    std::string dbf = readFile(dir / "layer.dbf");
+    dbf[29] = static_cast<char>(declaration.languageDriver);
+    writeFile(dir / "layer.dbf", dbf);
+    std::vector<std::string> args = {"layer.shp", "TYPE", "NAME"};
+    if (dictionary) {
+        writeFile(dir / "dict.txt", *dictionary);
+        args.insert(args.end(), {"y", "dict.txt"});
+    }
+    const RunResult run = runProgram(dir, args);
+    Conversion conversion;
+    conversion.out = maskRunningTime(run.out);
+    std::string file = readFile(dir / "layer.shp.mp");
+    for (std::size_t at = file.find("Data0=(2.000000,1.000000)\r\n"); at != std::string::npos;
+         at = file.find("Data0=(2.000000,1.000000)\r\n", at)) {
+        at += 27;
+        const std::size_t end = file.find("[END]", at);
+        conversion.lines += file.substr(at, end - at);
+    }
+    std::string unixLines;
+    for (std::size_t i = 0; i < conversion.lines.size(); ++i) {
+        if (conversion.lines.compare(i, 2, "\r\n") == 0) {
+            unixLines += '\n';
+            ++i;
+        } else {
+            unixLines += conversion.lines[i];
+        }
+    }
+    conversion.lines = unixLines;
+    return conversion;
+}
+
+std::string linesOf(const std::vector<std::string>& labels, const std::string& note = "NOTE") {
+    std::string lines;
+    for (const std::string& label : labels) lines += "Type=1\nLabel=" + label + "\n" + note + "=n\n";
+    return lines;
+}
+
+std::string runOut(std::size_t nRecords, const std::string& before, const std::string& afterLoop = "",
+                   const std::string& header = kNoDictionary) {
+    std::vector<int> percents;
+    for (std::size_t i = 0; i < nRecords; ++i) {
+        const double p = static_cast<double>(i) / static_cast<double>(nRecords) * 100.0;
+        percents.push_back(static_cast<int>(p + 0.5));
+    }
+    return convertedRun("layer.shp", "Point", progress(percents), afterLoop, header + before);
+}
+
+const std::string kUtf8ToMap = "[INF] Text is converted from UTF-8 to code page 1250.\n";
+
+TEST(CodePage, Utf8LayerIsWrittenInTheMapsCodePage) {
+    // Polish, German, French, Czech keep their letters (code page 1250 has
+    // them, with "é" in NFD form composed first); Russian, Greek and the
+    // letters 1250 lacks become Latin letters.
+    const std::vector<std::string> names = {
+        "\xc5\x81\xc3\xb3\x64\xc5\xba",                       // Łódź
+        "Stra\xc3\x9f\x65",                                   // Straße
+        "Cr\xc3\xa8me br\xc3\xbbl\xc3\xa9\x65",               // Crème brûlée
+        "Caf\x65\xcc\x81",                                    // Café, decomposed
+        "\xc4\x8c\x65sk\xc3\xa9 Bud\xc4\x9bjovice",           // České Budějovice
+        "Plain ASCII",
+        "\xd0\x9c\xd0\xbe\xd1\x81\xd0\xba\xd0\xb2\xd0\xb0",   // Москва
+        "\xce\x91\xce\xb8\xce\xae\xce\xbd\xce\xb1",           // Αθήνα
+        "S\xc3\xa3o Paulo, Espa\xc3\xb1\x61, \xc3\x98resund", // São Paulo, España, Øresund
+        "Gy\xc5\x91r",                                        // Győr
+    };
+    const Conversion conversion = convertNames("Utf8", {"UTF-8\r\n"}, names);
+    EXPECT_EQ(conversion.lines,
+              linesOf({"\xa3\xf3\x64\x9f", "Stra\xdf\x65", "Cr\x65me brul\xe9\x65", "Caf\xe9",
+                       "\xc8\x65sk\xe9 Bud\xec\x6aovice", "Plain ASCII", "Moskva", "Athena",
+                       "Sao Paulo, Espana, Oresund", "Gy\xf5r"}));
+    // "Crème brûlée": 1250 has neither è nor û.
+    EXPECT_EQ(conversion.out,
+              runOut(names.size(), kUtf8ToMap,
+                     "\n[WRN] 4 values have characters that code page 1250 lacks; they were written as "
+                     "the nearest Latin letters or \"?\" (first: record 3)."));
+}
+
+TEST(CodePage, DeclarationsAreReadInTheirSpellings) {
+    const struct {
+        const char* name;
+        Declaration declaration;
+        std::string label;
+        std::string message;  // what the run prints before the kind message
+        std::string written;
+        bool lacking = false;  // the closing warning about letters 1250 lacks
+    } cases[] = {
+        // ISO-8859-1 (Latin-1) in its spellings.
+        {"Iso88591", {"ISO-8859-1"}, "Caf\xe9 \xdf", "[INF] Text is converted from ISO-8859-1 to code page 1250.\n",
+         "Caf\xe9 \xdf"},
+        {"Iso88591Short", {" 88591 "}, "\xd1", "[INF] Text is converted from 88591 to code page 1250.\n", "N", true},
+        {"Iso88591Lower", {"iso8859_1"}, "\xe9", "[INF] Text is converted from iso8859_1 to code page 1250.\n",
+         "\xe9"},
+        // Windows code pages by number; the map's own one is no conversion.
+        {"Cp1251", {"1251"}, "\xcc\xee\xf1\xea\xe2\xe0", "[INF] Text is converted from 1251 to code page 1250.\n",
+         "Moskva", true},
+        {"Ansi1251", {"ANSI 1251"}, "\xcc\xee\xf1\xea\xe2\xe0",
+         "[INF] Text is converted from ANSI 1251 to code page 1250.\n", "Moskva", true},
+        {"Windows1252", {"windows-1252"}, "\x80", "[INF] Text is converted from windows-1252 to code page 1250.\n",
+         "\x80"},
+        {"Same1250", {"CP1250"}, "\xa3\xf3\x64\x9f", "", "\xa3\xf3\x64\x9f"},
+        // The language driver byte when there is no .cpg: 0xC9 is 1251.
+        {"LanguageDriver", {nullptr, 0xC9}, "\xcc\xee\xf1\xea\xe2\xe0",
+         "[INF] Text is converted from LDID/201 to code page 1250.\n", "Moskva", true},
+        {"LanguageDriver850", {nullptr, 0x02}, "\x82", "[INF] Text is converted from LDID/2 to code page 1250.\n",
+         "\xe9"},
+        // The .cpg wins over the byte.
+        {"CpgOverDriver", {"UTF-8", 0xC9}, "\xc5\x81", kUtf8ToMap, "\xa3"},
+        // LDID/87 ("ANSI") and nothing declared: written as stored.
+        {"Ldid87", {nullptr, 0x57}, "\xcc\xee", "", "\xcc\xee"},
+        {"NoDriver", {nullptr, 0}, "\xcc\xee", "", "\xcc\xee"},
+        {"EmptyCpg", {""}, "\xcc\xee", "", "\xcc\xee"},
+        // Names the converter library knows.
+        {"Koi8r", {"KOI8-R"}, "\xed\xcf\xd3\xcb\xd7\xc1", "[INF] Text is converted from KOI8-R to code page 1250.\n",
+         "Moskva", true},
+        // Unknown: a warning, and written as stored.
+        {"Unknown", {"klingon-1"}, "\xcc\xee", "[WRN] Code page klingon-1 is unknown; text is written as stored.\n",
+         "\xcc\xee"},
+        {"UnknownLdid", {nullptr, 0x42}, "\xcc\xee",
+         "[WRN] Code page LDID/66 is unknown; text is written as stored.\n", "\xcc\xee"},
+    };
+    for (const auto& c : cases) {
+        const Conversion conversion = convertNames(std::string("Declared.") + c.name, c.declaration, {c.label});
+        EXPECT_EQ(conversion.lines, linesOf({c.written})) << c.name;
+        const std::string lacking =
+            "\n[WRN] 1 values have characters that code page 1250 lacks; they were written as the "
+            "nearest Latin letters or \"?\" (first: record 1).";
+        EXPECT_EQ(conversion.out, runOut(1, c.message, c.lacking ? lacking : "")) << c.name;
+    }
+}
+
+TEST(CodePage, InvalidBytesBecomeQuestionMarks) {
+    const Conversion conversion =
+        convertNames("Invalid", {"UTF-8"}, {"ok", "a\xff" "b", "\xc5", "x\xe2\x82y", "\xc5\x81"});
+    EXPECT_EQ(conversion.lines, linesOf({"ok", "a?b", "?", "x?y", "\xa3"}));
+    EXPECT_EQ(conversion.out,
+              runOut(5, kUtf8ToMap,
+                     "\n[WRN] 3 values have characters that code page 1250 lacks; they were written as "
+                     "the nearest Latin letters or \"?\" (first: record 2)."));
+}
+
+TEST(CodePage, UndeclaredUtf8IsPointedOut) {
+    const std::vector<std::string> names = {"plain", "\xc5\x81\xc3\xb3\x64\xc5\xba", "\xa3\xf3\x64\x9f",
+                                            "Stra\xc3\x9f\x65"};
+    const Conversion conversion = convertNames("Undeclared", {}, names);
+    EXPECT_EQ(conversion.lines, linesOf(names));
+    EXPECT_EQ(conversion.out,
+              runOut(4, "",
+                     "\n[WRN] 2 values look like UTF-8 text, but the layer does not declare its code "
+                     "page; they were written as stored (first: record 2)."));
+    // A map in UTF-8 takes such text as it is.
+    const std::string dictionary = "[IMG ID]\nCodepage=65001\n[END-IMG ID]\n";
+    const Conversion toUtf8 = convertNames("UndeclaredUtf8Map", {}, names, dictionary);
+    EXPECT_EQ(toUtf8.lines, linesOf(names));
+    EXPECT_EQ(toUtf8.out, runOut(4, "", "", "[INF] Using dictionary file: dict.txt\n"));
+}
+
+TEST(CodePage, DictionaryDeclaresTheMapsCodePage) {
+    const std::string utf8Names[] = {"\xc5\x81\xc3\xb3\x64\xc5\xba", "\xd0\x9c\xd0\xbe"};
+    const std::string usingDictionary = "[INF] Using dictionary file: dict.txt\n";
+    const struct {
+        const char* name;
+        Declaration declaration;
+        std::string dictionary;
+        std::vector<std::string> labels;
+        std::string message;
+        std::vector<std::string> written;
+        std::string afterLoop;
+    } cases[] = {
+        // UTF-8 to a UTF-8 map: unchanged, no message.
+        {"Utf8ToUtf8", {"UTF-8"}, "[IMG ID]\nCodepage=65001\n", {utf8Names[0], utf8Names[1]}, "",
+         {utf8Names[0], utf8Names[1]}, ""},
+        // Code page 1250 to a UTF-8 map.
+        {"Cp1250ToUtf8", {"1250"}, "[IMG ID]\nCodepage=65001\n", {"\xa3\xf3\x64\x9f"},
+         "[INF] Text is converted from 1250 to code page 65001.\n", {utf8Names[0]}, ""},
+        // The key in any case; the first such line counts.
+        {"Cp1252", {"UTF-8"}, "[IMG ID]\n CodePage = 1252\nCodepage=1250\n", {"Stra\xc3\x9f\x65 \xc5\x81"},
+         "[INF] Text is converted from UTF-8 to code page 1252.\n", {"Stra\xdf\x65 L"},
+         "\n[WRN] 1 values have characters that code page 1252 lacks; they were written as the "
+         "nearest Latin letters or \"?\" (first: record 1)."},
+        // No code page, 0, or a value that is no number: no conversion.
+        {"NoCodepageLine", {"UTF-8"}, "[IMG ID]\nID=1\n", {utf8Names[0]}, "", {utf8Names[0]}, ""},
+        {"Zero", {"UTF-8"}, "Codepage=0\n", {utf8Names[0]}, "", {utf8Names[0]}, ""},
+        {"NotANumber", {"UTF-8"}, "Codepage=latin2\nCodepage=1250\n", {utf8Names[0]}, "", {utf8Names[0]}, ""},
+        // A number the converter library does not know.
+        {"UnknownNumber", {"UTF-8"}, "Codepage=4711\n", {utf8Names[0]},
+         "[WRN] Code page 4711 is unknown; text is written as stored.\n", {utf8Names[0]}, ""},
+    };
+    for (const auto& c : cases) {
+        const Conversion conversion =
+            convertNames(std::string("Dictionary.") + c.name, c.declaration, c.labels, c.dictionary);
+        EXPECT_EQ(conversion.lines, linesOf(c.written)) << c.name;
+        EXPECT_EQ(conversion.out, runOut(c.labels.size(), c.message, c.afterLoop, usingDictionary)) << c.name;
+    }
+}
+
+TEST(CodePage, ColumnNamesAreConvertedAndLineBreaksStaySpaces) {
+    // The column name "ŁÓD" in UTF-8 (shapelib keeps up to 11 bytes), a
+    // value with CR LF after conversion. "Ж" is a run of its own: its
+    // transliteration "Ž" goes on to ASCII.
+    const Conversion conversion = convertNames("ColumnName", {"UTF-8"}, {"\xc5\x81\r\n\xd0\x96"}, std::nullopt,
+                                               "\xc5\x81\xc3\x93\x44");
+    EXPECT_EQ(conversion.lines, "Type=1\nLabel=\xa3  Z\n\xa3\xd3\x44=n\n");
+    EXPECT_EQ(conversion.out,
+              runOut(1, kUtf8ToMap,
+                     "\n[WRN] 1 values have characters that code page 1250 lacks; they were written as "
+                     "the nearest Latin letters or \"?\" (first: record 1)."));
+}
+
+}  // namespace
