@@ -21,10 +21,18 @@ have cmake || missing+=(cmake)
 have pkg-config || missing+=(pkg-config)
 { [ -f /usr/include/shapefil.h ] && any_exists /usr/lib/*/pkgconfig/shapelib.pc /usr/lib/pkgconfig/shapelib.pc; } \
     || missing+=(libshp-dev)
+# PROJ with its database of coordinate systems, ICU for code pages.
+{ [ -f /usr/include/proj.h ] && any_exists /usr/lib/*/pkgconfig/proj.pc /usr/lib/pkgconfig/proj.pc; } \
+    || missing+=(libproj-dev)
+[ -f /usr/share/proj/proj.db ] || missing+=(proj-data)
+{ [ -f /usr/include/unicode/ucnv.h ] && any_exists /usr/lib/*/pkgconfig/icu-i18n.pc /usr/lib/pkgconfig/icu-i18n.pc; } \
+    || missing+=(libicu-dev)
 if [ "$for_tests" = 1 ]; then
     { [ -f /usr/include/gtest/gtest.h ] && any_exists /usr/lib/*/libgtest.a /usr/lib/libgtest.a; } \
         || missing+=(libgtest-dev)
     have groff || missing+=(groff-base)
+    # cs2cs, PROJ's own tool, is the reference of the coordinate tests.
+    have cs2cs || missing+=(proj-bin)
 fi
 
 if [ "${#missing[@]}" -eq 0 ]; then

@@ -1,23 +1,25 @@
 #!/usr/bin/env bash
 # Converts the sample layers and the generated layers, then compiles every
 # map with mkgmap: a map compiler must accept each file the converter
-# writes, and every label must reach the compiled map byte for byte.
+# writes, every label must reach the compiled map byte for byte, and the
+# points of a projected layer must land where they belong.
 #
-#   compile_maps.sh <orvtessel> <layer generator> <examples folder> <scratch folder>
+#   compile_maps.sh <orvtessel> <layer generator> <tile reader> <examples folder> <scratch folder>
 #
 # Exits 77 (reported by CTest as skipped) when mkgmap is not installed.
 # ORVTESSEL_MKGMAP names another mkgmap command.
 set -uo pipefail
 
 readonly kSkipped=77
-if [ "$#" -ne 4 ]; then
-    echo "usage: $0 <orvtessel> <layer generator> <examples folder> <scratch folder>" >&2
+if [ "$#" -ne 5 ]; then
+    echo "usage: $0 <orvtessel> <layer generator> <tile reader> <examples folder> <scratch folder>" >&2
     exit 2
 fi
 orvtessel=$1
 generator=$2
-examples=$3
-scratch=$4
+tileReader=$3
+examples=$4
+scratch=$5
 
 mkgmap=${ORVTESSEL_MKGMAP:-mkgmap}
 if ! command -v "$mkgmap" >/dev/null 2>&1; then
@@ -60,15 +62,17 @@ convert() {
     fi
 }
 
-# compile <map file> <label file>: one mkgmap run and one output folder per
-# map, so that a rejection names its file. The label file lists the labels
-# the compiled map must hold, as hexadecimal bytes, one a line.
+# compile <map file> <label file> [<label options>]: one mkgmap run and one
+# output folder per map, so that a rejection names its file. The label file
+# lists the labels the compiled map must hold, as hexadecimal bytes, one a
+# line. The label options default to 8-bit labels in code page 1250;
+# --lower-case keeps the labels' case.
 compile() {
-    local map=$1 labels=$2
+    local map=$1 labels=$2 labelOptions=${3:---code-page=1250}
     local outDir="$scratch/img-$(basename "$PWD")/${map%.mp}"
     mkdir -p "$outDir"
     local log status
-    log=$("$mkgmap" --output-dir="$outDir" --transparent --code-page=1250 --lower-case "$map" 2>&1)
+    log=$("$mkgmap" --output-dir="$outDir" --transparent $labelOptions --lower-case "$map" 2>&1)
     status=$?
     local tiles=("$outDir"/[0-9]*.img)
     if [ "$status" -ne 0 ] || [ ! -f "${tiles[0]}" ] || grep -q '^SEVERE' <<<"$log"; then
@@ -77,7 +81,8 @@ compile() {
         return 1
     fi
     # With 8-bit labels (code page 1250) the compiled label table stores
-    # each label as its code page bytes followed by a NUL.
+    # each label as its code page bytes followed by a NUL; with --unicode,
+    # as its UTF-8 bytes followed by a NUL.
     local tileHex labelHex nLabels=0 nMissing=0
     tileHex=$(spacedHexOfFile "${tiles[0]}")
     while read -r labelHex; do
@@ -122,6 +127,50 @@ printf '; dictionary of the compiler test\r\n[IMG ID]\r\nID=\r\nName=\r\nCodepag
 for ext in shp shx dbf; do cp "holes.$ext" "custom.$ext" || exit 1; done
 convert custom.shp TYPE NAME n dictionary.txt 12345678 "Compiler test" &&
     compile custom.shp.mp holes.labels
+
+# A layer in UTM zone 33N with its .prj: every point of the compiled map
+# must lie within half a map unit (360/2^24 degrees, 1.07e-5) of the WGS 84
+# position the layer was projected from.
+if convert utm.shp TYPE NAME; then
+    for n in 1 2 3 4; do hexOfText "UTM point $n"; echo; done >utm.labels
+    if compile utm.shp.mp utm.labels; then
+        tile=$(ls "$scratch/img-generated/utm.shp"/[0-9]*.img | head -n 1)
+        if ! "$tileReader" --points "$tile" >utm.read; then
+            fail "the tile reader cannot read $tile"
+        else
+            failuresBefore=$nFailures
+            nRead=$(wc -l <utm.read)
+            nExpected=$(wc -l <utm.positions)
+            [ "$nRead" -eq "$nExpected" ] || fail "utm: $nRead points in the map, $nExpected in the layer"
+            # Each expected position needs a point of the map close to it.
+            while read -r lat lon; do
+                if ! awk -v lat="$lat" -v lon="$lon" '
+                    function abs(v) { return v < 0 ? -v : v }
+                    abs($1 - lat) <= 1.1e-5 && abs($2 - lon) <= 1.1e-5 { found = 1 }
+                    END { exit !found }' utm.read; then
+                    fail "utm: no point of the compiled map at $lat $lon (map points: $(tr '\n' ';' <utm.read))"
+                fi
+            done <utm.positions
+            [ "$nFailures" -eq "$failuresBefore" ] && echo "ok: utm points at their WGS 84 positions"
+        fi
+    fi
+fi
+
+# UTF-8 labels, declared by a .cpg: converted to code page 1250 for the
+# built-in header, and kept as UTF-8 for a map that declares 65001.
+sed -n "s/^utf8 //p" labels.txt >utf8.labels
+convert utf8.shp TYPE NAME && compile utf8.shp.mp utf8.labels
+for ext in shp shx dbf cpg; do cp "utf8.$ext" "unicode.$ext" || exit 1; done
+printf '[IMG ID]\r\nID=\r\nName=\r\nCodepage=65001\r\nLevels=2\r\nLevel0=24\r\nLevel1=20\r\nZoom0=0\r\nZoom1=1\r\n[END-IMG ID]\r\n' \
+    >unicode-dictionary.txt
+sed -n "s/^utf8-unicode //p" labels.txt >unicode.labels
+if convert unicode.shp TYPE NAME n unicode-dictionary.txt 12345679 "Unicode test"; then
+    # mkgmap (at least up to r4905) cannot read the header line
+    # Codepage=65001 ("UnsupportedCharsetException: cp65001"); with
+    # --unicode it needs none, so the line is dropped for the compiler.
+    grep -v '^Codepage=65001' unicode.shp.mp >unicode.mp
+    compile unicode.mp unicode.labels --unicode
+fi
 
 if [ "$nFailures" -ne 0 ]; then
     echo "$nFailures failures"

@@ -8,6 +8,12 @@
 //   lines    a line of three parts, a one-part line, an empty label
 //   holes    a polygon with a hole, a polygon of two islands, a plain one
 //   breaks   a point whose label and extra column hold CR and LF bytes
+//   utm      points in WGS 84 / UTM zone 33N with their .prj; the WGS 84
+//            positions they were projected from are listed one a line,
+//            "lat lon", in <folder>/utm.positions
+//   utf8     points whose labels are UTF-8, declared by a .cpg file; the
+//            labels the map must hold are listed as "utf8" (code page 1250)
+//            and "utf8-unicode" (UTF-8) in labels.txt
 //
 // Every layer has the columns TYPE, NAME and NOTE. The labels are listed
 // one a line, as hexadecimal bytes, in <folder>/labels.txt: the test looks
@@ -20,6 +26,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <proj.h>
 
 #include "layer_writer.h"
 
@@ -133,6 +141,63 @@ Layer breakLayer() {
     return layer;
 }
 
+// Around Brno: zone 33 spans 12-18 E, and these lie at 16.5-16.7 E.
+const std::vector<std::pair<double, double>> kUtmLonLat = {
+    {16.6068, 49.1951}, {16.5003, 49.2502}, {16.7010, 49.1499}, {16.6500, 49.2200}};
+
+const char* const kUtm33Prj =
+    "PROJCS[\"WGS_1984_UTM_Zone_33N\",GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\",SPHEROID["
+    "\"WGS_1984\",6378137.0,298.257223563]],PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\","
+    "0.0174532925199433]],PROJECTION[\"Transverse_Mercator\"],PARAMETER[\"False_Easting\",500000.0],"
+    "PARAMETER[\"False_Northing\",0.0],PARAMETER[\"Central_Meridian\",15.0],PARAMETER["
+    "\"Scale_Factor\",0.9996],PARAMETER[\"Latitude_Of_Origin\",0.0],UNIT[\"Meter\",1.0]]";
+
+// The points of kUtmLonLat, projected with PROJ to UTM zone 33N.
+Layer utmLayer() {
+    PJ_CONTEXT* ctx = proj_context_create();
+    PJ* raw = proj_create_crs_to_crs(ctx, "EPSG:4326", "EPSG:32633", nullptr);
+    PJ* lonLatToUtm = raw != nullptr ? proj_normalize_for_visualization(ctx, raw) : nullptr;
+    if (lonLatToUtm == nullptr) throw std::runtime_error("PROJ cannot project to EPSG:32633");
+    Layer layer;
+    layer.shapeType = SHPT_POINT;
+    layer.fields = kFields;
+    int n = 0;
+    for (const auto& [lon, lat] : kUtmLonLat) {
+        PJ_COORD c = proj_coord(lon, lat, 0, 0);
+        c = proj_trans(lonLatToUtm, PJ_FWD, c);
+        layer.shapes.push_back(point(c.xy.x, c.xy.y));
+        layer.records.push_back({"0x2f06", "UTM point " + std::to_string(++n), ""});
+    }
+    proj_destroy(lonLatToUtm);
+    proj_destroy(raw);
+    proj_context_destroy(ctx);
+    return layer;
+}
+
+struct Utf8Label {
+    const char* utf8;
+    const char* cp1250;  // as the converter writes it for code page 1250
+};
+const Utf8Label kUtf8Labels[] = {
+    {"\xc5\x81\xc3\xb3\x64\xc5\xba", "\xa3\xf3\x64\x9f"},  // Łódź
+    {"Stra\xc3\x9f\x65", "Stra\xdf\x65"},                  // Straße
+    {"\xd0\xa1\xd0\xb0\xd0\xbd\xd0\xba\xd1\x82-\xd0\x9f\xd0\xb5\xd1\x82\xd0\xb5\xd1\x80\xd0\xb1\xd1\x83\xd1\x80\xd0\xb3",
+     "Sankt-Peterburg"},                                    // Санкт-Петербург
+};
+
+Layer utf8Layer() {
+    Layer layer;
+    layer.shapeType = SHPT_POINT;
+    layer.fields = kFields;
+    double x = 16.60;
+    for (const Utf8Label& label : kUtf8Labels) {
+        layer.shapes.push_back(point(x, 49.20));
+        layer.records.push_back({"0x2f06", label.utf8, ""});
+        x += 0.01;
+    }
+    return layer;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -145,7 +210,7 @@ int main(int argc, char** argv) {
         fs::create_directories(folder);
         const std::vector<std::pair<const char*, Layer>> layers = {
             {"points", pointLayer()}, {"lines", lineLayer()}, {"holes", holeLayer()},
-            {"breaks", breakLayer()}};
+            {"breaks", breakLayer()}, {"utm", utmLayer()}};
         std::ofstream labels(folder / "labels.txt", std::ios::trunc);
         for (const auto& [name, layer] : layers) {
             testsupport::writeLayer(folder / name, layer);
@@ -156,7 +221,21 @@ int main(int argc, char** argv) {
                 labels << name << ' ' << hexBytes(storedLabel(label)) << '\n';
             }
         }
+        testsupport::writeLayer(folder / "utf8", utf8Layer());
+        testsupport::writeFile(folder / "utf8.cpg", "UTF-8\n");
+        for (const Utf8Label& label : kUtf8Labels) {
+            labels << "utf8 " << hexBytes(label.cp1250) << '\n';
+            labels << "utf8-unicode " << hexBytes(label.utf8) << '\n';
+        }
         if (!labels) throw std::runtime_error("cannot write labels.txt");
+        testsupport::writeFile(folder / "utm.prj", kUtm33Prj);
+        std::ofstream positions(folder / "utm.positions", std::ios::trunc);
+        char line[64];
+        for (const auto& [lon, lat] : kUtmLonLat) {
+            std::snprintf(line, sizeof line, "%.6f %.6f\n", lat, lon);
+            positions << line;
+        }
+        if (!positions) throw std::runtime_error("cannot write utm.positions");
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s\n", error.what());
         return 1;
