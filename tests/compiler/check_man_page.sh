@@ -80,7 +80,7 @@ messagePatterns() {
                 }
             }
         }' "$sourceDir"/*.cpp |
-        sed 's/%l*[id]/'"$kGap"'/g; s/\\[nr]/\n/g' |
+        sed 's/%l*[ids]/'"$kGap"'/g; s/\\"/"/g; s/\\[nr]/\n/g' |
         sed 's/^['"$kGap"' ]*//; s/['"$kGap"' ]*$//' |
         grep -E '\[(INF|WRN|ERR|CRIT)\].' |
         sed 's/[][\.*^$?+(){}|/]/\\&/g; s/'"$kGap"'/[^ ]+/g'
