@@ -15,6 +15,14 @@
 # and prints medians, program / (read + dd) for both readings, the
 # formatting ratio and the
 # peak RSS of A and B. Every A output must be byte-identical to the first one.
+#
+# Then the layer metadata rows, alternating R U T R U T ... for N rounds:
+#   R  orvtessel roads.shp TYPE NAME       (WGS 84, nothing declared)
+#   U  orvtessel roads_utm.shp TYPE NAME   (the same roads in UTM zone 33N,
+#      with its .prj: every vertex converted)
+#   T  orvtessel roads_utf8.shp TYPE NAME  (the same files with a .cpg
+#      saying UTF-8: every value checked, none converted, all ASCII)
+# and prints U / R (target <= 2.5) and T / R (target about 1).
 set -euo pipefail
 
 scale=1
@@ -38,13 +46,15 @@ if [ -z "$build" ]; then
         -DORVTESSEL_BUILD_TESTS=OFF > "$build.configure.log" 2>&1 \
         || { cat "$build.configure.log" >&2; exit 1; }
     cmake --build "$build" -j2 --target orvtessel orvtessel_bench_layers orvtessel_bench_read \
+        orvtessel_bench_project \
         > "$build.build.log" 2>&1 || { cat "$build.build.log" >&2; exit 1; }
 fi
 build="$(cd "$build" && pwd)"
 program="$build/orvtessel"
 reader="$build/bench/orvtessel_bench_read"
 generator="$build/bench/orvtessel_bench_layers"
-for tool in "$program" "$reader" "$generator"; do
+projector="$build/bench/orvtessel_bench_project"
+for tool in "$program" "$reader" "$generator" "$projector"; do
     [ -x "$tool" ] || { echo "missing $tool (build with -DORVTESSEL_BUILD_BENCH=ON)" >&2; exit 1; }
 done
 [ -x /usr/bin/time ] || { echo "/usr/bin/time is needed for the peak RSS" >&2; exit 1; }
@@ -55,6 +65,12 @@ if [ ! -f "$layers/complete" ]; then
     mkdir -p "$layers"
     "$generator" --scale "$scale" "$layers"
     touch "$layers/complete"
+fi
+if [ ! -f "$layers/metadata-complete" ]; then
+    "$projector" "$layers/roads.shp" 32633 "$layers/roads_utm"
+    for ext in shp shx dbf; do cp "$layers/roads.$ext" "$layers/roads_utf8.$ext"; done
+    echo UTF-8 > "$layers/roads_utf8.cpg"
+    touch "$layers/metadata-complete"
 fi
 
 scratch="$(mktemp -d)"
@@ -136,6 +152,37 @@ for name in roads areas pois; do
     [ "$identical" = yes ] || status=1
     table+=$'\n'"| $name | $records | $vertices | $mb | $(seconds "$a") | $(seconds "$b") | $(seconds "$b2") | $(seconds "$c") | $ratio | $ratio2 | $sn | $fx | $formatRatio | $rssMb | $readRssMb |"
 done
+
+# The layer metadata rows.
+: > "$scratch/r"; : > "$scratch/u"; : > "$scratch/t"; : > "$scratch/urss"
+for name in roads roads_utm roads_utf8; do "$program" "$layers/$name.shp" TYPE NAME > /dev/null; done
+utmReference="$(sha256sum < "$layers/roads_utm.shp.mp")"
+utf8Identical=yes
+cmp -s "$layers/roads.shp.mp" "$layers/roads_utf8.shp.mp" || utf8Identical=no
+utmIdentical=yes
+for ((round = 1; round <= rounds; ++round)); do
+    start="$(now)"; "$program" "$layers/roads.shp" TYPE NAME > /dev/null; echo $(($(now) - start)) >> "$scratch/r"
+    start="$(now)"
+    /usr/bin/time -v -o "$scratch/time.txt" "$program" "$layers/roads_utm.shp" TYPE NAME > /dev/null
+    echo $(($(now) - start)) >> "$scratch/u"
+    sed -n 's/.*Maximum resident set size (kbytes): //p' "$scratch/time.txt" >> "$scratch/urss"
+    [ "$(sha256sum < "$layers/roads_utm.shp.mp")" = "$utmReference" ] || utmIdentical=no
+    start="$(now)"; "$program" "$layers/roads_utf8.shp" TYPE NAME > /dev/null; echo $(($(now) - start)) >> "$scratch/t"
+    cmp -s "$layers/roads.shp.mp" "$layers/roads_utf8.shp.mp" || utf8Identical=no
+done
+r="$(median < "$scratch/r")"; u="$(median < "$scratch/u")"; t="$(median < "$scratch/t")"
+utmRatio="$(awk -v u="$u" -v r="$r" 'BEGIN { printf "%.2f", u / r }')"
+utf8Ratio="$(awk -v t="$t" -v r="$r" 'BEGIN { printf "%.2f", t / r }')"
+utmRss="$(sort -g "$scratch/urss" | tail -n1 | awk '{ printf "%.1f", $1 / 1024 }')"
+echo "layer metadata (roads):"
+echo "  R WGS 84           median $(seconds "$r") s   (rounds: $(tr '\n' ' ' < "$scratch/r")us)"
+echo "  U UTM zone 33N     median $(seconds "$u") s   (rounds: $(tr '\n' ' ' < "$scratch/u")us), peak RSS $utmRss MB"
+echo "  T .cpg UTF-8       median $(seconds "$t") s   (rounds: $(tr '\n' ' ' < "$scratch/t")us)"
+echo "  converted / WGS 84 = $utmRatio (target <= 2.5)"
+echo "  declared UTF-8 / undeclared = $utf8Ratio (target about 1; output identical: $utf8Identical)"
+echo "  UTM output identical in every run: $utmIdentical"
+echo
+[ "$utmIdentical" = yes ] && [ "$utf8Identical" = yes ] || status=1
 
 echo "$table"
 echo

@@ -248,7 +248,8 @@ struct TextCodePage::Converter {
     ConverterPtr source;
     ConverterPtr target;
     USet* targetSet = nullptr;          // what the map's code page can hold
-    UTransliterator* toLatin = nullptr;  // Any-Latin; Latin-ASCII
+    UTransliterator* toLatin = nullptr;  // Any-Latin; Latin-ASCII, made when first needed
+    bool toLatinTried = false;
     const UNormalizer2* nfc = nullptr;
     bool invalidBytes = false;  // set by the to-Unicode callback
     std::vector<UChar> decoded;
@@ -264,6 +265,20 @@ struct TextCodePage::Converter {
 
     // Converts `value`; returns true when a character had to be replaced.
     bool convert(std::string_view value);
+
+    // Building the transliterator takes milliseconds; most layers never
+    // need it.
+    UTransliterator* transliterator() {
+        if (!toLatinTried) {
+            toLatinTried = true;
+            UErrorCode status = U_ZERO_ERROR;
+            const std::u16string rules = u"Any-Latin; Latin-ASCII";
+            toLatin = utrans_openU(rules.data(), static_cast<int32_t>(rules.size()), UTRANS_FORWARD,
+                                   nullptr, 0, nullptr, &status);
+            if (U_FAILURE(status)) toLatin = nullptr;
+        }
+        return toLatin;
+    }
 };
 
 bool TextCodePage::Converter::convert(std::string_view value) {
@@ -323,9 +338,9 @@ bool TextCodePage::Converter::convert(std::string_view value) {
         run.resize(static_cast<std::size_t>(nRun) * 8 + 16);
         int32_t limit = nRun;
         status = U_ZERO_ERROR;
-        if (toLatin != nullptr) {
-            utrans_transUChars(toLatin, run.data(), &nRun, static_cast<int32_t>(run.size()), 0,
-                               &limit, &status);
+        if (UTransliterator* latin = transliterator(); latin != nullptr) {
+            utrans_transUChars(latin, run.data(), &nRun, static_cast<int32_t>(run.size()), 0, &limit,
+                               &status);
         }
         if (U_FAILURE(status)) {
             run.assign(text + start, text + end);
@@ -400,11 +415,6 @@ TextCodePage TextCodePage::forLayer(const char* layerDeclaration,
         printUnknown(mapNumber);
         return text;
     }
-    status = U_ZERO_ERROR;
-    const std::u16string rules = u"Any-Latin; Latin-ASCII";
-    converter->toLatin = utrans_openU(rules.data(), static_cast<int32_t>(rules.size()),
-                                      UTRANS_FORWARD, nullptr, 0, nullptr, &status);
-    if (U_FAILURE(status)) converter->toLatin = nullptr;
     status = U_ZERO_ERROR;
     ucnv_setToUCallBack(source.get(), invalidBytesToQuestionMark, &converter->invalidBytes,
                         nullptr, nullptr, &status);
