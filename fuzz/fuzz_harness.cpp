@@ -114,11 +114,12 @@ void runOneInput(const std::uint8_t* data, std::size_t size) {
     const std::size_t nHeader = size < 2 ? size : 2;
     std::string_view rest(reinterpret_cast<const char*>(data) + nHeader, size - nHeader);
 
-    // .shp, .shx, .dbf, dictionary: split at the first three separators.
-    std::array<std::string_view, 4> parts{};
+    // .shp, .shx, .dbf, dictionary, .prj, .cpg: split at the first five
+    // separators.
+    std::array<std::string_view, 6> parts{};
     std::size_t nParts = 0;
     const std::string_view separator(kSeparator, kSeparatorSize);
-    while (nParts < 3) {
+    while (nParts < 5) {
         const std::size_t at = rest.find(separator);
         if (at == std::string_view::npos) break;
         parts[nParts++] = rest.substr(0, at);
@@ -132,6 +133,8 @@ void runOneInput(const std::uint8_t* data, std::size_t size) {
     placeFile(base + ".dbf", nParts > 2 ? &parts[2] : nullptr);
     const std::string dictionaryPath = folder + "/dictionary.mp";
     placeFile(dictionaryPath, nParts > 3 ? &parts[3] : nullptr);
+    placeFile(base + ".prj", nParts > 4 ? &parts[4] : nullptr);
+    placeFile(base + ".cpg", nParts > 5 ? &parts[5] : nullptr);
     // Output of the previous input must not be what this one appends to.
     std::remove((base + ".shp.mp").c_str());
     std::remove((base + ".mp").c_str());

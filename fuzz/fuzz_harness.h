@@ -4,12 +4,12 @@
 //
 //   byte 0      argument choice (see below); absent means all zero
 //   byte 1      more argument choice; absent means all zero
-//   rest        .shp SEP .shx SEP .dbf [SEP dictionary]
+//   rest        .shp SEP .shx SEP .dbf [SEP dictionary [SEP .prj [SEP .cpg]]]
 //
 // SEP is the 6 bytes "ORVSEP". Files are split at each separator in turn;
 // a part that is missing because there are fewer separators is not written,
-// so the run also sees absent files. Bytes after a fourth separator belong
-// to the dictionary.
+// so the run also sees absent files. Bytes after a sixth separator belong
+// to the .cpg.
 //
 // Byte 0:  bits 0-1  type column:  0 = the table's first column name,
 //                                  1 = its second, 2 = its last,

@@ -25,6 +25,8 @@ struct SeedLayer {
     std::string name;
     testsupport::Layer layer;
     std::string dictionary;  // empty: no dictionary file in the seed
+    std::string prj;         // empty: no .prj (needs a dictionary part before it)
+    std::string cpg;         // empty: no .cpg
     // Argument choices, bytes 0 and 1 of the input.
     unsigned char choice0 = 0;
     unsigned char choice1 = 0;
@@ -42,9 +44,17 @@ void writeSeed(const fs::path& outputFolder, const fs::path& workFolder, const S
     packed += testsupport::readFile(base.string() + ".shx");
     packed += separator;
     packed += testsupport::readFile(base.string() + ".dbf");
-    if (!seed.dictionary.empty()) {
+    if (!seed.dictionary.empty() || !seed.prj.empty() || !seed.cpg.empty()) {
         packed += separator;
         packed += seed.dictionary;
+    }
+    if (!seed.prj.empty() || !seed.cpg.empty()) {
+        packed += separator;
+        packed += seed.prj;
+    }
+    if (!seed.cpg.empty()) {
+        packed += separator;
+        packed += seed.cpg;
     }
     std::ofstream out(outputFolder / (seed.name + ".bin"), std::ios::binary);
     out.write(packed.data(), static_cast<std::streamsize>(packed.size()));
@@ -165,6 +175,25 @@ std::vector<SeedLayer> seedLayers() {
     shortTable.name = "table-shorter-than-shapes";
     shortTable.layer.records.resize(1);
     layers.push_back(shortTable);
+
+    // A projected layer with its .prj and UTF-8 text declared by a .cpg,
+    // so that the fuzzer starts with both conversions on.
+    SeedLayer projected = lines;
+    projected.name = "lines-utm-utf8";
+    projected.layer.shapes = {multiPart(SHPT_ARC, {{{389000.5, 5819000.25}, {391234.0, 5820111.5}}}),
+                              multiPart(SHPT_ARC, {{{500000.0, 0.0}, {1e30, 0.0}}})};
+    projected.layer.records = {{"0x01", "\xc5\x81\xc3\xb3\x64\xc5\xba", "\xd0\x9c\xd0\xbe"},
+                               {"primary", "a\xff", "x"}};
+    projected.choice0 = 0x40;  // the dictionary, which declares code page 1250
+    projected.prj =
+        "PROJCS[\"WGS_1984_UTM_Zone_33N\",GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\",SPHEROID["
+        "\"WGS_1984\",6378137.0,298.257223563]],PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\","
+        "0.0174532925199433]],PROJECTION[\"Transverse_Mercator\"],PARAMETER[\"False_Easting\","
+        "500000.0],PARAMETER[\"False_Northing\",0.0],PARAMETER[\"Central_Meridian\",15.0],"
+        "PARAMETER[\"Scale_Factor\",0.9996],PARAMETER[\"Latitude_Of_Origin\",0.0],UNIT[\"Meter\",1.0]]";
+    projected.cpg = "UTF-8";
+    projected.dictionary = "[IMG ID]\r\nCodepage=1250\r\n[END-IMG ID]\r\n";
+    layers.push_back(projected);
 
     return layers;
 }
