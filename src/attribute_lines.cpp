@@ -3,21 +3,11 @@
 #include <cctype>
 #include <cstdio>
 
+#include "ascii_text.h"
 #include "console.h"
 
 namespace orvtessel {
 namespace {
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
 
 void warnIfMissing(const ColumnTitle& columnTitle, const std::string& argument, const char* key) {
     const std::string* sameButCase = nullptr;

@@ -9,6 +9,7 @@
 
 #include <proj.h>
 
+#include "ascii_text.h"
 #include "console.h"
 
 namespace orvtessel {
@@ -89,13 +90,10 @@ bool readWholeFile(const std::string& path, std::string& text) {
     return ok;
 }
 
-std::string_view trimmed(std::string_view text) {
+// The .prj text without a byte order mark and blanks around it.
+std::string_view wktText(std::string_view text) {
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-    const std::string_view blanks = " \t\r\n\f\v";
-    const std::size_t begin = text.find_first_not_of(blanks);
-    if (begin == std::string_view::npos) return {};
-    const std::size_t end = text.find_last_not_of(blanks);
-    return text.substr(begin, end - begin + 1);
+    return trimmed(text, " \t\r\n\f\v");
 }
 
 // The horizontal part of a coordinate system that vertices can be converted
@@ -204,7 +202,7 @@ CoordinateSystem CoordinateSystem::forLayer(const std::string& layerPath, SHPHan
     };
     std::string text;
     if (!readWholeFile(prjPath, text)) return cannotRead();
-    const std::string wkt(trimmed(text));
+    const std::string wkt(wktText(text));
     if (wkt.empty() || wkt.find('\0') != std::string::npos) return cannotRead();
 
     auto transformation = std::make_unique<Transformation>();

@@ -1,12 +1,12 @@
 #include "map_header.h"
 
-#include <cctype>
 #include <cstdio>
 #include <memory>
 #include <string_view>
 
 #include <sys/stat.h>
 
+#include "ascii_text.h"
 #include "console.h"
 
 namespace orvtessel {
@@ -56,32 +56,15 @@ FilePtr openDictionary(const std::string& path) {
     return file;
 }
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::string_view trimmedBlanks(std::string_view text) {
-    const std::size_t begin = text.find_first_not_of(" \t");
-    if (begin == std::string_view::npos) return {};
-    return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
-}
-
 // The value of a "Codepage=" line, key in any case and blanks around key
 // and value ignored; nothing for any other line.
 std::optional<std::string> codePageOf(std::string_view dictionaryLine) {
     const std::size_t equals = dictionaryLine.find('=');
     if (equals == std::string_view::npos ||
-        !equalsIgnoringCase(trimmedBlanks(dictionaryLine.substr(0, equals)), "Codepage")) {
+        !equalsIgnoringCase(trimmed(dictionaryLine.substr(0, equals), " \t"), "Codepage")) {
         return std::nullopt;
     }
-    return std::string(trimmedBlanks(dictionaryLine.substr(equals + 1)));
+    return std::string(trimmed(dictionaryLine.substr(equals + 1), " \t"));
 }
 
 void writeDictionaryLine(OutputStream& out, std::string_view dictionaryLine,

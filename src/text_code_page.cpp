@@ -12,18 +12,11 @@
 #include <unicode/utf16.h>
 #include <unicode/utrans.h>
 
+#include "ascii_text.h"
 #include "console.h"
 
 namespace orvtessel {
 namespace {
-
-std::string_view trimmed(std::string_view text) {
-    const std::string_view blanks = " \t\r\n";
-    const std::size_t begin = text.find_first_not_of(blanks);
-    if (begin == std::string_view::npos) return {};
-    const std::size_t end = text.find_last_not_of(blanks);
-    return text.substr(begin, end - begin + 1);
-}
 
 std::string upperCase(std::string_view text) {
     std::string upper(text);
