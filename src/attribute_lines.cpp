@@ -87,8 +87,11 @@ void AttributeLines::write(OutputStream& out, int record) {
         // No text (an unreadable record) gives an empty value: the section
         // keeps its keys.
         const char* value = DBFReadStringAttribute(hDBF_, record, column.field);
-        if (column.isType) badType |= value == nullptr || !isTypeNumber(value);
-        if (value != nullptr) text_.writeValue(out, value, record);
+        std::string_view written;
+        if (value != nullptr) written = text_.writeValue(out, value, record);
+        // The type as written: converted, and with any CR or LF, which are
+        // written as spaces, no number.
+        if (column.isType) badType |= !isTypeNumber(written);
         out.newline();
     }
     if (badType) {

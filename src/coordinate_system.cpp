@@ -70,14 +70,13 @@ private:
     PJ_OPERATION_FACTORY_CONTEXT* factory_;
 };
 
+// Reads a regular file whole. A folder, a device or a pipe is no .prj: a
+// pipe without a writer would block the run forever.
 bool readWholeFile(const std::string& path, std::string& text) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) return false;
-    struct stat info {};
-    if (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode)) {
-        std::fclose(file);
-        return false;
-    }
     char chunk[16384];
     std::size_t nRead = 0;
     // A coordinate system fits in a few kilobytes; anything beyond a
@@ -124,13 +123,60 @@ Object horizontalSystem(PJ_CONTEXT* ctx, Object crs) {
     }
 }
 
+// WGS 84 longitude/latitude in either axis order, in 2D or with a height
+// (which the .shp's x and y do not use).
 bool isWgs84LongitudeLatitude(PJ_CONTEXT* ctx, PJ* crs, PJ* wgs84) {
     if (proj_get_type(crs) == PJ_TYPE_BOUND_CRS) {
         const Object base(proj_get_source_crs(ctx, crs));
         return base && isWgs84LongitudeLatitude(ctx, base.get(), wgs84);
     }
+    if (proj_get_type(crs) == PJ_TYPE_GEOGRAPHIC_3D_CRS) {
+        const Object wgs84With3D(proj_create(ctx, "EPSG:4979"));
+        return wgs84With3D &&
+               proj_is_equivalent_to_with_ctx(ctx, crs, wgs84With3D.get(),
+                                              PJ_COMP_EQUIVALENT_EXCEPT_AXIS_ORDER_GEOGCRS) != 0;
+    }
     return proj_is_equivalent_to_with_ctx(ctx, crs, wgs84,
                                           PJ_COMP_EQUIVALENT_EXCEPT_AXIS_ORDER_GEOGCRS) != 0;
+}
+
+// The EPSG system PROJ is sure the given one is (confidence 90 or more),
+// or nothing.
+Object identifiedEpsgSystem(PJ_CONTEXT* ctx, PJ* crs) {
+    int* confidence = nullptr;
+    PJ_OBJ_LIST* matches = proj_identify(ctx, crs, "EPSG", nullptr, &confidence);
+    Object identified;
+    if (matches != nullptr && proj_list_get_count(matches) > 0 && confidence != nullptr &&
+        confidence[0] >= 90) {
+        identified = Object(proj_list_get(ctx, matches, 0));
+    }
+    proj_int_list_destroy(confidence);
+    proj_list_destroy(matches);
+    return identified;
+}
+
+// The first operation PROJ ranks for the source system and the extent that
+// can be set up; nothing when there is none.
+Object firstOperation(PJ_CONTEXT* ctx, PJ* source, PJ* wgs84, const double* extent) {
+    FactoryContext factory(ctx);
+    if (factory.get() == nullptr) return Object();
+    if (extent != nullptr) {
+        proj_operation_factory_context_set_area_of_interest(ctx, factory.get(), extent[0],
+                                                            extent[1], extent[2], extent[3]);
+    }
+    proj_operation_factory_context_set_spatial_criterion(
+        ctx, factory.get(), PROJ_SPATIAL_CRITERION_PARTIAL_INTERSECTION);
+    proj_operation_factory_context_set_grid_availability_use(
+        ctx, factory.get(), PROJ_GRID_AVAILABILITY_DISCARD_OPERATION_IF_MISSING_GRID);
+    const OperationList operations(proj_create_operations(ctx, source, wgs84, factory.get()));
+    const int nOperations = operations.get() != nullptr ? proj_list_get_count(operations.get()) : 0;
+    for (int i = 0; i < nOperations; ++i) {
+        Object candidate(proj_list_get(ctx, operations.get(), i));
+        if (candidate && proj_coordoperation_is_instantiable(ctx, candidate.get()) != 0) {
+            return candidate;
+        }
+    }
+    return Object();
 }
 
 // The layer's extent in WGS 84 degrees, from the .shp header's bounds,
@@ -229,25 +275,16 @@ CoordinateSystem CoordinateSystem::forLayer(const std::string& layerPath, SHPHan
 
     // The operation PROJ ranks first for the layer's extent; those that
     // need a grid the machine lacks are left out.
-    FactoryContext factory(ctx);
-    if (factory.get() == nullptr) return cannotRead();
     double extent[4];
-    if (extentInDegrees(ctx, source.get(), wgs84.get(), hSHP, extent)) {
-        proj_operation_factory_context_set_area_of_interest(ctx, factory.get(), extent[0],
-                                                            extent[1], extent[2], extent[3]);
-    }
-    proj_operation_factory_context_set_spatial_criterion(
-        ctx, factory.get(), PROJ_SPATIAL_CRITERION_PARTIAL_INTERSECTION);
-    proj_operation_factory_context_set_grid_availability_use(
-        ctx, factory.get(), PROJ_GRID_AVAILABILITY_DISCARD_OPERATION_IF_MISSING_GRID);
-    const OperationList operations(
-        proj_create_operations(ctx, source.get(), wgs84.get(), factory.get()));
-    const int nOperations = operations.get() != nullptr ? proj_list_get_count(operations.get()) : 0;
-    Object chosen;
-    for (int i = 0; i < nOperations && !chosen; ++i) {
-        Object candidate(proj_list_get(ctx, operations.get(), i));
-        if (candidate && proj_coordoperation_is_instantiable(ctx, candidate.get()) != 0) {
-            chosen = std::move(candidate);
+    const bool hasExtent = extentInDegrees(ctx, source.get(), wgs84.get(), hSHP, extent);
+    Object chosen = firstOperation(ctx, source.get(), wgs84.get(), hasExtent ? extent : nullptr);
+    if (!chosen) {
+        // Some systems in the ESRI dialect (a prime meridian other than
+        // Greenwich, for one) give PROJ no operation, while the EPSG system
+        // it identifies them as does.
+        const Object identified = identifiedEpsgSystem(ctx, source.get());
+        if (identified) {
+            chosen = firstOperation(ctx, identified.get(), wgs84.get(), hasExtent ? extent : nullptr);
         }
     }
     if (!chosen) return cannotRead();

@@ -87,23 +87,27 @@ std::string canonicalName(UConverter* converter) {
     return U_SUCCESS(status) && name != nullptr ? name : "";
 }
 
-// True when the bytes 1 to 127 are the ASCII characters in both directions.
+// True when the printable ASCII bytes (space to "~") are the ASCII
+// characters in both directions. Control bytes are left out: IBM's tables
+// of the DOS code pages swap 0x1A, 0x1C and 0x7F, which no label holds.
 bool isAsciiCompatible(UConverter* converter) {
-    char bytes[127];
-    for (int i = 0; i < 127; ++i) bytes[i] = static_cast<char>(i + 1);
-    UChar text[256];
+    constexpr int kFirst = 0x20;
+    constexpr int kCount = 0x7F - kFirst;
+    char bytes[kCount];
+    for (int i = 0; i < kCount; ++i) bytes[i] = static_cast<char>(kFirst + i);
+    UChar text[2 * kCount];
     UErrorCode status = U_ZERO_ERROR;
     ucnv_resetToUnicode(converter);
-    const int32_t nText = ucnv_toUChars(converter, text, 256, bytes, 127, &status);
-    if (U_FAILURE(status) || nText != 127) return false;
-    for (int i = 0; i < 127; ++i) {
-        if (text[i] != static_cast<UChar>(i + 1)) return false;
+    const int32_t nText = ucnv_toUChars(converter, text, 2 * kCount, bytes, kCount, &status);
+    if (U_FAILURE(status) || nText != kCount) return false;
+    for (int i = 0; i < kCount; ++i) {
+        if (text[i] != static_cast<UChar>(kFirst + i)) return false;
     }
-    char back[512];
+    char back[4 * kCount];
     status = U_ZERO_ERROR;
     ucnv_resetFromUnicode(converter);
     const int32_t nBack = ucnv_fromUChars(converter, back, sizeof back, text, nText, &status);
-    return U_SUCCESS(status) && nBack == 127 && std::equal(bytes, bytes + 127, back);
+    return U_SUCCESS(status) && nBack == kCount && std::equal(bytes, bytes + kCount, back);
 }
 
 // A byte sequence that is invalid in the layer's code page becomes "?",
@@ -155,6 +159,11 @@ int languageDriverCodePage(int languageDriver) {
 std::string converterNameForNumber(long number) {
     if (number == 65001) return "UTF-8";
     if (number <= 0) return std::string();
+    // Windows numbers the ISO-8859 parts 28591 to 28606.
+    if (number >= 28591 && number <= 28606) {
+        std::string name = "ISO-8859-" + std::to_string(number - 28590);
+        return openConverter(name) ? name : std::string();
+    }
     // The Windows tables first: "cp949" is IBM's table, not Windows'.
     for (const char* prefix : {"windows-", "cp", "ibm-"}) {
         std::string name = prefix + std::to_string(number);
@@ -373,7 +382,9 @@ TextCodePage TextCodePage::forLayer(const char* layerDeclaration,
                                     const std::optional<std::string>& mapCodePage) {
     TextCodePage text;
 
-    const std::string declared(trimmed(layerDeclaration != nullptr ? layerDeclaration : ""));
+    std::string_view rawDeclaration = layerDeclaration != nullptr ? layerDeclaration : "";
+    if (rawDeclaration.substr(0, 3) == "\xEF\xBB\xBF") rawDeclaration.remove_prefix(3);
+    const std::string declared(trimmed(rawDeclaration));
     const CodePageDeclaration layer = parseLayerCodePage(declared);
     ConverterPtr source;
     if (layer.kind == CodePageDeclaration::Kind::Named) {
@@ -438,7 +449,8 @@ void TextCodePage::writeWithoutLineBreaks(OutputStream& out, std::string_view te
     }
 }
 
-void TextCodePage::writeSpecialValue(OutputStream& out, std::string_view value, int record) {
+std::string_view TextCodePage::writeSpecialValue(OutputStream& out, std::string_view value,
+                                                 int record) {
     if (converter_ == nullptr) {
         if (watchForUtf8_ && isValidUtf8(value) &&
             std::any_of(value.begin(), value.end(),
@@ -447,13 +459,14 @@ void TextCodePage::writeSpecialValue(OutputStream& out, std::string_view value, 
             ++nLookLikeUtf8_;
         }
         writeWithoutLineBreaks(out, value);
-        return;
+        return value;
     }
     if (converter_->convert(value)) {
         if (nLacking_ == 0) firstLacking_ = record + 1;
         ++nLacking_;
     }
     writeWithoutLineBreaks(out, converter_->encoded);
+    return converter_->encoded;
 }
 
 std::string TextCodePage::convertName(const std::string& name) {

@@ -49,8 +49,10 @@ public:
     bool converts() const { return converter_ != nullptr; }
 
     // Writes one attribute value of `record`: converted when the layer's
-    // code page differs from the map's, CR and LF as spaces.
-    void writeValue(OutputStream& out, const char* value, int record) {
+    // code page differs from the map's, CR and LF as spaces. Returns the
+    // text as written, before CR and LF become spaces; valid until the next
+    // value.
+    std::string_view writeValue(OutputStream& out, const char* value, int record) {
         // Plain ASCII is the same in every code page this program converts
         // between: it is written straight away.
         const char* p = value;
@@ -61,16 +63,16 @@ public:
             high |= c;
             lineBreak |= c == '\r' || c == '\n';
         }
-        const auto nBytes = static_cast<std::size_t>(p - value);
+        const std::string_view text(value, static_cast<std::size_t>(p - value));
         if ((high & 0x80) == 0 && asciiPassesThrough_) {
             if (!lineBreak) {
-                out.writeRaw(value, nBytes);
+                out.writeRaw(text);
             } else {
-                writeWithoutLineBreaks(out, std::string_view(value, nBytes));
+                writeWithoutLineBreaks(out, text);
             }
-            return;
+            return text;
         }
-        writeSpecialValue(out, std::string_view(value, nBytes), record);
+        return writeSpecialValue(out, text, record);
     }
 
     // A column name as it is written: converted like the values, not counted.
@@ -83,7 +85,7 @@ private:
     struct Converter;
     TextCodePage();
 
-    void writeSpecialValue(OutputStream& out, std::string_view value, int record);
+    std::string_view writeSpecialValue(OutputStream& out, std::string_view value, int record);
     static void writeWithoutLineBreaks(OutputStream& out, std::string_view text);
 
     std::unique_ptr<Converter> converter_;

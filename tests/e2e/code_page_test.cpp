@@ -146,6 +146,10 @@ TEST(CodePage, DeclarationsAreReadInTheirSpellings) {
          "[INF] Text is converted from LDID/201 to code page 1250.\n", "Moskva", true},
         {"LanguageDriver850", {nullptr, 0x02}, "\x82", "[INF] Text is converted from LDID/2 to code page 1250.\n",
          "\xe9"},
+        // Windows numbers for ISO-8859 parts; a byte order mark is no part
+        // of the declaration.
+        {"Windows28591", {"28591"}, "\xe9", "[INF] Text is converted from 28591 to code page 1250.\n", "\xe9"},
+        {"ByteOrderMark", {"\xef\xbb\xbfUTF-8"}, "\xc5\x81", kUtf8ToMap, "\xa3"},
         // The .cpg wins over the byte.
         {"CpgOverDriver", {"UTF-8", 0xC9}, "\xc5\x81", kUtf8ToMap, "\xa3"},
         // LDID/87 ("ANSI") and nothing declared: written as stored.
@@ -224,6 +228,14 @@ TEST(CodePage, DictionaryDeclaresTheMapsCodePage) {
         {"NoCodepageLine", {"UTF-8"}, "[IMG ID]\nID=1\n", {utf8Names[0]}, "", {utf8Names[0]}, ""},
         {"Zero", {"UTF-8"}, "Codepage=0\n", {utf8Names[0]}, "", {utf8Names[0]}, ""},
         {"NotANumber", {"UTF-8"}, "Codepage=latin2\nCodepage=1250\n", {utf8Names[0]}, "", {utf8Names[0]}, ""},
+        // DOS and East Asian code pages as the map's (their tables differ
+        // from ASCII in control bytes only).
+        {"Cp866", {"UTF-8"}, "Codepage=866\n", {"\xd0\x9c\xd0\xbe"},
+         "[INF] Text is converted from UTF-8 to code page 866.\n", {"\x8c\xae"}, ""},
+        {"Cp932", {"UTF-8"}, "Codepage=932\n", {"\xe6\x9d\xb1\xe4\xba\xac"},  // 東京
+         "[INF] Text is converted from UTF-8 to code page 932.\n", {"\x93\x8c\x8b\x9e"}, ""},
+        {"Cp437", {"UTF-8"}, "Codepage=437\n", {"Caf\xc3\xa9"},
+         "[INF] Text is converted from UTF-8 to code page 437.\n", {"Caf\x82"}, ""},
         // A number the converter library does not know.
         {"UnknownNumber", {"UTF-8"}, "Codepage=4711\n", {utf8Names[0]},
          "[WRN] Code page 4711 is unknown; text is written as stored.\n", {utf8Names[0]}, ""},

@@ -117,6 +117,32 @@ TEST(Columns, TypeValuesThatAreNoNumbersAreCounted) {
     }
 }
 
+TEST(Columns, TypeValuesAreCheckedAsWritten) {
+    // Full-width digits in UTF-8 are written as ASCII digits in code page
+    // 1250: numbers then. A CR, written as a space, makes none.
+    const fs::path dir = scratchFolder("Columns.AsWritten");
+    Layer layer;
+    layer.fields = {{"GTYPE", FTString, 12, 0}, {"name", FTString, 12, 0}};
+    layer.shapes = {point(1, 2), point(1, 2), point(1, 2)};
+    layer.records = {{"\xef\xbc\x91\xef\xbc\x92", "a"}, {"0x\xef\xbc\x92" "F", "b"}, {"6\r", "c"}};
+    writeLayer(dir / "layer", layer);
+    writeFile(dir / "layer.cpg", "UTF-8");
+    const RunResult run = runProgram(dir, {"layer.shp", "GTYPE", "name"});
+    EXPECT_EQ(maskRunningTime(run.out),
+              convertedRun("layer.shp", "Point", progress({0, 33, 67}),
+                           "\n[WRN] 2 values have characters that code page 1250 lacks; they were "
+                           "written as the nearest Latin letters or \"?\" (first: record 1)."
+                           "\n[WRN] 1 records have a type value that is not a number, which map "
+                           "compilers reject (first: record 3).",
+                           std::string(kNoDictionary) +
+                               "[INF] Text is converted from UTF-8 to code page 1250.\n"));
+    EXPECT_EQ(readFile(dir / "layer.shp.mp"),
+              crlf(std::string(kDefaultHeader) +
+                   "[POI]\nData0=(2.000000,1.000000)\nType=12\nLabel=a\n[END]\n\n"
+                   "[POI]\nData0=(2.000000,1.000000)\nType=0x2F\nLabel=b\n[END]\n\n"
+                   "[POI]\nData0=(2.000000,1.000000)\nType=6 \nLabel=c\n[END]\n\n"));
+}
+
 TEST(Columns, TypeWarningIsTheLastClosingWarning) {
     // Undeclared UTF-8 in a label and a text type: the text's warning first.
     const fs::path dir = scratchFolder("Columns.Order");

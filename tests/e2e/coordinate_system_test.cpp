@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "expected.h"
 #include "layer_writer.h"
 #include "program_run.h"
@@ -200,6 +202,13 @@ TEST(Coordinates, Wgs84LayersAreWrittenAsStored) {
          "298.257223563]],CS[ellipsoidal,2],AXIS[\"latitude\",north,ORDER[1],ANGLEUNIT[\"degree\","
          "0.0174532925199433]],AXIS[\"longitude\",east,ORDER[2],ANGLEUNIT[\"degree\","
          "0.0174532925199433]],ID[\"EPSG\",4326]]"},
+        // With a height, which the .shp's x and y do not hold (EPSG:4979).
+        {"Wgs84With3D",
+         "GEOGCRS[\"WGS 84\",DATUM[\"World Geodetic System 1984\",ELLIPSOID[\"WGS 84\",6378137,"
+         "298.257223563]],CS[ellipsoidal,3],AXIS[\"latitude\",north,ORDER[1],ANGLEUNIT[\"degree\","
+         "0.0174532925199433]],AXIS[\"longitude\",east,ORDER[2],ANGLEUNIT[\"degree\","
+         "0.0174532925199433]],AXIS[\"ellipsoidal height\",up,ORDER[3],LENGTHUNIT[\"metre\",1]],"
+         "ID[\"EPSG\",4979]]"},
         {"TowgsZero",
          "GEOGCS[\"WGS 84\",DATUM[\"WGS_1984\",SPHEROID[\"WGS 84\",6378137,298.257223563],"
          "TOWGS84[0,0,0,0,0,0,0]],PRIMEM[\"Greenwich\",0],UNIT[\"degree\",0.0174532925199433]]"},
@@ -232,6 +241,21 @@ TEST(Coordinates, PrjIsFoundLikeTheLayersOtherFiles) {
             convertLines(std::string("Find.") + c.name, lines, kUtm33Esri, c.prjName, c.layerArgument);
         EXPECT_EQ(conversion.file, crlf(kDefaultHeader + c.sections)) << c.name;
     }
+}
+
+TEST(Coordinates, EsriSystemPrjCannotBuildAnOperationForIsIdentified) {
+    // NTF (Paris) in the ESRI dialect: grads from the Paris meridian. PROJ
+    // finds no operation for it as written (too deep a recursion), but for
+    // the EPSG system it identifies (EPSG:4807). 48.85 and 2.35 grads are
+    // 43.965005 N 4.451646 E in WGS 84, as ogr2ogr converts them too.
+    const Conversion conversion = convertLines(
+        "ParisGrads", {{{2.35, 48.85}}},
+        std::string("GEOGCS[\"GCS_NTF_Paris\",DATUM[\"D_NTF\",SPHEROID[\"Clarke_1880_IGN\",6378249.2,"
+                    "293.466021293627]],PRIMEM[\"Paris\",2.33722917],UNIT[\"Grad\",0.0157079632679489]]"));
+    EXPECT_EQ(maskRunningTime(conversion.run.out),
+              programStdout("[INF] Coordinates are converted from NTF (Paris) to WGS 84.\n", progress({0})));
+    EXPECT_EQ(conversion.file,
+              crlf(std::string(kDefaultHeader) + "[POLYLINE]\nData0=(43.965005,4.451646)\nType=1\n[END]\n\n"));
 }
 
 TEST(Coordinates, UnknownDatumShiftIsConvertedWithAWarning) {
@@ -276,19 +300,27 @@ TEST(Coordinates, UnreadablePrjLeavesCoordinatesAsStored) {
         EXPECT_EQ(conversion.file, asStored) << c.name;
         EXPECT_EQ(conversion.run.err, "") << c.name;  // PROJ says nothing of its own
     }
-    // A folder where the .prj should be cannot be read either.
-    const fs::path dir = scratchFolder("Coordinates.Unreadable.Folder");
-    Layer layer;
-    layer.shapes = {point(1, 2)};
-    layer.fields = {{"TYPE", FTString, 8, 0}};
-    layer.records = {{"1"}};
-    writeLayer(dir / "layer", layer);
-    fs::create_directory(dir / "layer.prj");
-    const RunResult run = runProgram(dir, {"layer.shp", "TYPE", "TYPE"});
-    EXPECT_NE(run.out.find("[WRN] The coordinate system in layer.prj cannot be read; coordinates are "
-                           "written as stored.\n[INF] The layer.shp file contains Point elements.\n"),
-              std::string::npos)
-        << run.out;
+    // A folder, a pipe (whose open would wait for a writer forever) and a
+    // device where the .prj should be cannot be read either.
+    for (const char* kind : {"Folder", "Pipe", "Device"}) {
+        const fs::path dir = scratchFolder(std::string("Coordinates.Unreadable.") + kind);
+        Layer layer;
+        layer.shapes = {point(1, 2)};
+        layer.fields = {{"TYPE", FTString, 8, 0}};
+        layer.records = {{"1"}};
+        writeLayer(dir / "layer", layer);
+        const std::string prj = (dir / "layer.prj").string();
+        if (std::string(kind) == "Folder") fs::create_directory(prj);
+        if (std::string(kind) == "Pipe") {
+            ASSERT_EQ(mkfifo(prj.c_str(), 0600), 0);
+        }
+        if (std::string(kind) == "Device") fs::create_symlink("/dev/zero", prj);
+        const RunResult run = runProgram(dir, {"layer.shp", "TYPE", "TYPE"});
+        EXPECT_NE(run.out.find("[WRN] The coordinate system in layer.prj cannot be read; coordinates "
+                               "are written as stored.\n[INF] The layer.shp file contains Point elements.\n"),
+                  std::string::npos)
+            << kind << run.out;
+    }
 }
 
 TEST(Coordinates, VerticesThatCannotBeConvertedSkipTheirRecord) {
