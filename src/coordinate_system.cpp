@@ -204,21 +204,11 @@ bool extentInDegrees(PJ_CONTEXT* ctx, PJ* crs, PJ* wgs84, SHPHandle hSHP, double
     return extent[1] <= extent[3];
 }
 
-std::string nameOf(PJ* crs) {
-    const char* name = proj_get_name(crs);
-    return name != nullptr && *name != '\0' ? name : "an unnamed coordinate system";
-}
-
-}  // namespace
-
-struct CoordinateSystem::Transformation {
-    ContextPtr ctx;
-    Object operation;  // source easting/longitude, northing/latitude -> lon, lat
-};
-
+// The layer's .prj file: the layer path with the extension of its last
+// component dropped (everything from the last "." after the last slash or
+// backslash, as for the layer's other files), then ".prj", then ".PRJ".
+// Empty when neither exists.
 std::string findProjectionFile(const std::string& layerPath) {
-    // Everything from the last "." after the last slash or backslash is the
-    // extension, as for the layer's other files.
     const std::size_t slash = layerPath.find_last_of("/\\");
     const std::size_t dot = layerPath.find_last_of('.');
     const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
@@ -230,6 +220,18 @@ std::string findProjectionFile(const std::string& layerPath) {
     }
     return std::string();
 }
+
+std::string nameOf(PJ* crs) {
+    const char* name = proj_get_name(crs);
+    return name != nullptr && *name != '\0' ? name : "an unnamed coordinate system";
+}
+
+}  // namespace
+
+struct CoordinateSystem::Transformation {
+    ContextPtr ctx;
+    Object operation;  // source easting/longitude, northing/latitude -> lon, lat
+};
 
 CoordinateSystem::CoordinateSystem() = default;
 CoordinateSystem::CoordinateSystem(CoordinateSystem&&) noexcept = default;
@@ -304,7 +306,6 @@ CoordinateSystem CoordinateSystem::forLayer(const std::string& layerPath, SHPHan
 }
 
 bool CoordinateSystem::toWgs84(const SHPObject& shape, int nUsed, int record, Vertices& vertices) {
-    vertices.nVertices = nUsed;
     if (transformation_ == nullptr) {
         vertices.x = shape.padfX;
         vertices.y = shape.padfY;

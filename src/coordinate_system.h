@@ -14,7 +14,6 @@ namespace orvtessel {
 struct Vertices {
     const double* x = nullptr;
     const double* y = nullptr;
-    int nVertices = 0;
 };
 
 class CoordinateSystem {
@@ -29,8 +28,6 @@ public:
     CoordinateSystem(CoordinateSystem&&) noexcept;
     CoordinateSystem& operator=(CoordinateSystem&&) noexcept;
     ~CoordinateSystem();
-
-    bool converts() const { return transformation_ != nullptr; }
 
     // The first nUsed vertices of the shape in WGS 84, valid until the next
     // call. Returns false (and counts the record) when a vertex cannot be
@@ -55,10 +52,5 @@ private:
     int nOutOfRange_ = 0;
     int firstOutOfRange_ = 0;
 };
-
-// The layer's .prj file as the program looks for it: the layer path with
-// the extension of its last component dropped, then ".prj", then ".PRJ".
-// Empty when neither exists.
-std::string findProjectionFile(const std::string& layerPath);
 
 }  // namespace orvtessel

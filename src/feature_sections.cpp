@@ -69,35 +69,33 @@ bool shapeHasCoordinates(const SHPObject& shape) {
     return shape.nVertices > 0 && shape.padfX != nullptr && shape.padfY != nullptr;
 }
 
-bool writePoiSection(OutputStream& out, const SHPObject& shape, int record,
+void writePoiSection(OutputStream& out, const SHPObject& shape, int record,
                      CoordinateSystem& coordinates, AttributeLines& attributes) {
     // A point uses its first vertex only.
     Vertices vertices;
-    if (!coordinates.toWgs84(shape, 1, record, vertices)) return false;
+    if (!coordinates.toWgs84(shape, 1, record, vertices)) return;
     out.writeRaw("[POI]\r\nData0=");
     writeVertexRun(out, vertices, 0, 1);
     out.newline();
     attributes.write(out, record);
     out.writeRaw("[END]\r\n\r\n");
-    return true;
 }
 
-bool writePolylineSection(OutputStream& out, const SHPObject& shape, int record,
+void writePolylineSection(OutputStream& out, const SHPObject& shape, int record,
                           CoordinateSystem& coordinates, AttributeLines& attributes) {
     Vertices vertices;
-    if (!coordinates.toWgs84(shape, shape.nVertices, record, vertices)) return false;
+    if (!coordinates.toWgs84(shape, shape.nVertices, record, vertices)) return;
     out.writeRaw("[POLYLINE]\r\n");
     // One Data0= line per part: joining parts would invent segments.
     writePartLines(out, shape, vertices);
     attributes.write(out, record);
     out.writeRaw("[END]\r\n\r\n");
-    return true;
 }
 
-bool writePolygonSection(OutputStream& out, const SHPObject& shape, int record,
+void writePolygonSection(OutputStream& out, const SHPObject& shape, int record,
                          CoordinateSystem& coordinates, AttributeLines& attributes) {
     Vertices vertices;
-    if (!coordinates.toWgs84(shape, shape.nVertices, record, vertices)) return false;
+    if (!coordinates.toWgs84(shape, shape.nVertices, record, vertices)) return;
     out.writeRaw("[POLYGON]\r\n");
     const int nParts = writePartLines(out, shape, vertices);
     attributes.write(out, record);
@@ -108,7 +106,6 @@ bool writePolygonSection(OutputStream& out, const SHPObject& shape, int record,
         out.newline();
     }
     out.writeRaw("[END]\r\n\r\n");
-    return true;
 }
 
 }  // namespace orvtessel

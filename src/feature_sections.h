@@ -18,13 +18,13 @@ bool shapeHasCoordinates(const SHPObject& shape);
 
 // The writers expect shapeHasCoordinates(shape). `record` is the 0-based
 // index shared by the geometry and the attribute table. Each writes its
-// vertices in WGS 84 and returns false, writing nothing, when they cannot
-// be converted to it.
-bool writePoiSection(OutputStream& out, const SHPObject& shape, int record,
+// vertices in WGS 84, and nothing at all when they cannot be converted to
+// it (the coordinate system counts such records).
+void writePoiSection(OutputStream& out, const SHPObject& shape, int record,
                      CoordinateSystem& coordinates, AttributeLines& attributes);
-bool writePolylineSection(OutputStream& out, const SHPObject& shape, int record,
+void writePolylineSection(OutputStream& out, const SHPObject& shape, int record,
                           CoordinateSystem& coordinates, AttributeLines& attributes);
-bool writePolygonSection(OutputStream& out, const SHPObject& shape, int record,
+void writePolygonSection(OutputStream& out, const SHPObject& shape, int record,
                          CoordinateSystem& coordinates, AttributeLines& attributes);
 
 }  // namespace orvtessel

@@ -127,6 +127,23 @@ void printUnknown(std::string_view declaration) {
              " is unknown; text is written as stored.\n");
 }
 
+// The converter name for a Windows or DOS code page number (65001 is UTF-8).
+std::string converterNameForNumber(long number) {
+    if (number == 65001) return "UTF-8";
+    if (number <= 0) return std::string();
+    // Windows numbers the ISO-8859 parts 28591 to 28606.
+    if (number >= 28591 && number <= 28606) {
+        std::string name = "ISO-8859-" + std::to_string(number - 28590);
+        return openConverter(name) ? name : std::string();
+    }
+    // The Windows tables first: "cp949" is IBM's table, not Windows'.
+    for (const char* prefix : {"windows-", "cp", "ibm-"}) {
+        std::string name = prefix + std::to_string(number);
+        if (openConverter(name)) return name;
+    }
+    return std::string();
+}
+
 }  // namespace
 
 int languageDriverCodePage(int languageDriver) {
@@ -154,22 +171,6 @@ int languageDriverCodePage(int languageDriver) {
         if (entry.driver == languageDriver) return entry.codePage;
     }
     return 0;
-}
-
-std::string converterNameForNumber(long number) {
-    if (number == 65001) return "UTF-8";
-    if (number <= 0) return std::string();
-    // Windows numbers the ISO-8859 parts 28591 to 28606.
-    if (number >= 28591 && number <= 28606) {
-        std::string name = "ISO-8859-" + std::to_string(number - 28590);
-        return openConverter(name) ? name : std::string();
-    }
-    // The Windows tables first: "cp949" is IBM's table, not Windows'.
-    for (const char* prefix : {"windows-", "cp", "ibm-"}) {
-        std::string name = prefix + std::to_string(number);
-        if (openConverter(name)) return name;
-    }
-    return std::string();
 }
 
 CodePageDeclaration parseLayerCodePage(std::string_view declaration) {
@@ -452,9 +453,9 @@ void TextCodePage::writeWithoutLineBreaks(OutputStream& out, std::string_view te
 std::string_view TextCodePage::writeSpecialValue(OutputStream& out, std::string_view value,
                                                  int record) {
     if (converter_ == nullptr) {
-        if (watchForUtf8_ && isValidUtf8(value) &&
-            std::any_of(value.begin(), value.end(),
-                        [](char c) { return (static_cast<unsigned char>(c) & 0x80) != 0; })) {
+        // Without a converter only values with a byte above 127 come here,
+        // so valid UTF-8 holds a multi-byte sequence.
+        if (watchForUtf8_ && isValidUtf8(value)) {
             if (nLookLikeUtf8_ == 0) firstLookLikeUtf8_ = record + 1;
             ++nLookLikeUtf8_;
         }

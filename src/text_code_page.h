@@ -25,9 +25,6 @@ struct CodePageDeclaration {
 // .cpg file, or "LDID/N" from the .dbf header's language driver byte.
 CodePageDeclaration parseLayerCodePage(std::string_view declaration);
 
-// The converter name for a Windows or DOS code page number (65001 is UTF-8).
-std::string converterNameForNumber(long number);
-
 // The code page of a dBASE language driver byte; 0 when the byte names
 // none (87, "ANSI", or an unknown driver).
 int languageDriverCodePage(int languageDriver);
@@ -45,8 +42,6 @@ public:
     TextCodePage(TextCodePage&&) noexcept;
     TextCodePage& operator=(TextCodePage&&) noexcept;
     ~TextCodePage();
-
-    bool converts() const { return converter_ != nullptr; }
 
     // Writes one attribute value of `record`: converted when the layer's
     // code page differs from the map's, CR and LF as spaces. Returns the
