@@ -13,7 +13,11 @@
 #include <unistd.h>
 #endif
 
+#include <new>
+
+#include <proj.h>
 #include <shapefil.h>
+#include <unicode/uversion.h>
 
 #include "attribute_lines.h"
 #include "console.h"
@@ -52,6 +56,22 @@ constexpr std::string_view kUsage =
     "[INF] Usage: Orvtessel <selected shape layer> <type column> <label column> "
     "(<include all columns (default yes)>) (<dictionary file>) (<mapid>) (<MapName>)\n";
 
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1;  // an [ERR] or [CRIT] message ended the run
+constexpr int kExitUsage = 2;    // the command line is wrong
+
+// Our version, then the libraries' that do the work.
+std::string versionText() {
+    std::string text = "orvtessel " ORVTESSEL_VERSION "\n";
+    text += std::string("PROJ ") + proj_info().release + "\n";
+    UVersionInfo icuVersion;
+    u_getVersion(icuVersion);
+    char icuText[U_MAX_VERSION_STRING_LENGTH];
+    u_versionToString(icuVersion, icuText);
+    text += std::string("ICU ") + icuText + "\n";
+    return text;
+}
+
 struct DbfCloser {
     void operator()(DBFInfo* hDBF) const { DBFClose(hDBF); }
 };
@@ -76,9 +96,7 @@ bool writeMapHeader(OutputStream& out, const RunOptions& options,
         mapCodePage = kDefaultHeaderCodePage;
         return true;
     }
-    printOut("[INF] Using dictionary file: ");
-    printOut(*options.dictionaryPath);
-    printOut("\n");
+    printOut("[INF] Using dictionary file: " + *options.dictionaryPath + "\n");
     if (!copyDictionary(out, *options.dictionaryPath, options.mapId, options.mapName,
                         mapCodePage)) {
         printOut("[ERR] Dictionary file not found. Exiting...\n");
@@ -90,9 +108,11 @@ bool writeMapHeader(OutputStream& out, const RunOptions& options,
 #ifndef _WIN32
 // A standard descriptor that is closed would be handed to the next file the
 // run opens, and console messages would land in the map. Park /dev/null there.
+// A map written to a closed standard output fails.
 void reserveStandardDescriptors() {
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) == -1) {
+            if (fd == 1) markStandardOutputUnusable();
             const int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
             if (opened != -1 && opened != fd) close(opened);
         }
@@ -117,15 +137,27 @@ std::string runningTimeText(long long elapsedMs) {
 
 int runConverter(int argc, const char* const* argv) {
     const long long startMs = clockMilliseconds();
-    printOut(kBanner);
 
-    const std::optional<RunOptions> parsed = parseRunOptions(argc, argv);
-    if (!parsed) {
-        printOut("[ERR] Incorrect parameter! Exiting...\n");
-        printOut(kUsage);
-        return 0;
+    const CommandLine commandLine = parseCommandLine(argc, argv);
+    switch (commandLine.action) {
+        case CommandLine::Action::Help:
+            std::fputs(helpText(), stdout);
+            return kExitSuccess;
+        case CommandLine::Action::Version:
+            std::fputs(versionText().c_str(), stdout);
+            return kExitSuccess;
+        case CommandLine::Action::Error:
+            setConsoleForm({commandLine.quietAtError, commandLine.standardOutputAtError});
+            printBanner(kBanner);
+            printOut(commandLine.error);
+            printAlways(kUsage);
+            return kExitUsage;
+        case CommandLine::Action::Run:
+            break;
     }
-    const RunOptions& options = *parsed;
+    const RunOptions& options = commandLine.options;
+    setConsoleForm({options.quiet, options.toStandardOutput()});
+    printBanner(kBanner);
 
     // Both opens come first, so that shapelib's own reports of both reach
     // standard error whatever the outcome.
@@ -134,22 +166,23 @@ int runConverter(int argc, const char* const* argv) {
     ShpPtr hSHP(SHPOpenLL(options.layerPath.c_str(), "rb", &hooks));
     if (!hDBF) {
         printOut("[ERR] No .dbf file found. Exiting...\n");
-        return 0;
+        return kExitFailure;
     }
     if (!hSHP) {
         printOut("[ERR] No .shp file found. Exiting...\n");
-        return 0;
+        return kExitFailure;
     }
 
+    // Until close() succeeds, the output path keeps what it held before.
     OutputStream out;
     if (!out.open(options.outputFileName)) {
         printOut("[ERR] Cannot create output file " + options.outputFileName +
                  ". Exiting...\n");
-        return 0;
+        return kExitFailure;
     }
 
     std::optional<std::string> mapCodePage;
-    if (!writeMapHeader(out, options, mapCodePage)) return 0;
+    if (!writeMapHeader(out, options, mapCodePage)) return kExitFailure;
     CoordinateSystem coordinates = CoordinateSystem::forLayer(options.layerPath, hSHP.get());
     TextCodePage text = TextCodePage::forLayer(DBFGetCodePage(hDBF.get()), mapCodePage);
     const ColumnTitle columnTitle = readColumnTitle(hDBF.get());
@@ -157,7 +190,7 @@ int runConverter(int argc, const char* const* argv) {
     AttributeLines attributes(hDBF.get(), columnTitle, options, text);
 
     const std::optional<LayerKind> kind = probeLayerKind(hSHP.get(), options.layerPath);
-    if (!kind) return 0;
+    if (!kind) return kExitFailure;
     runRecordLoop(out, hSHP.get(), hDBF.get(), *kind, coordinates, attributes);
 
     const bool written = out.close();
@@ -165,12 +198,12 @@ int runConverter(int argc, const char* const* argv) {
     hSHP.reset();
     if (!written) {
         printOut("\n[ERR] Writing " + options.outputFileName + " failed. Exiting...\n");
-        return 0;
+        return kExitFailure;
     }
     printOut("\n[INF] " + options.outputFileName + " file has been written out.");
     printOut(runningTimeText(clockMilliseconds() - startMs));
     flushOut();
-    return 0;
+    return kExitSuccess;
 }
 
 int orvtesselMain(int argc, const char* const* argv) {
@@ -179,7 +212,14 @@ int orvtesselMain(int argc, const char* const* argv) {
     // A console pipe whose reader has gone must not end the conversion.
     signal(SIGPIPE, SIG_IGN);
 #endif
-    return runConverter(argc, argv);
+    try {
+        return runConverter(argc, argv);
+    } catch (const std::bad_alloc&) {
+        // Unwinding removes a temporary output file on the way out.
+        printOut("\n[ERR] Out of memory. Exiting...\n");
+        flushOut();
+        return kExitFailure;
+    }
 }
 
 }  // namespace orvtessel

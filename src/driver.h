@@ -6,7 +6,8 @@
 namespace orvtessel {
 
 // Runs one conversion with the given argument vector (program name first).
-// Every message goes to standard output; the result is always 0.
+// Returns the exit status: 0 when the map was written, 1 when the run ended
+// with an error, 2 for a command-line error.
 int runConverter(int argc, const char* const* argv);
 
 // The process entry: makes a console that goes away harmless, then runs.

@@ -75,15 +75,11 @@ void writeDictionaryLine(OutputStream& out, std::string_view dictionaryLine,
     if (mapId && dictionaryLine == "ID=") {
         out.write("ID=");
         out.write(*mapId);
-        printOut("[INF] Using custom ID: ");
-        printOut(*mapId);
-        printOut("\n");
+        printOut("[INF] Using custom ID: " + *mapId + "\n");
     } else if (mapName && dictionaryLine == "Name=") {
         out.write("Name=");
         out.write(*mapName);
-        printOut("[INF] Using custom map name: ");
-        printOut(*mapName);
-        printOut("\n");
+        printOut("[INF] Using custom map name: " + *mapName + "\n");
     } else {
         // The line holds no LF; a lone CR stays as it is.
         out.writeRaw(dictionaryLine);

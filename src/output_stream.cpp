@@ -1,23 +1,203 @@
 #include "output_stream.h"
 
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace orvtessel {
 namespace {
 constexpr std::size_t kBufferSize = std::size_t{1} << 20;
+
+bool standardOutputUnusable = false;
+
+// The temporary file the run is writing, for the signal handler. A fixed
+// buffer: the handler may only make async-signal-safe calls.
+char pendingTemporary[4096];
+volatile std::sig_atomic_t hasPendingTemporary = 0;
+
+const int kCleanupSignals[] = {
+    SIGINT, SIGTERM,
+#ifndef _WIN32
+    SIGHUP, SIGXFSZ,
+#endif
+};
+
+extern "C" void removeTemporaryAndDie(int signalNumber) {
+    if (hasPendingTemporary != 0) {
+#ifdef _WIN32
+        _unlink(pendingTemporary);
+#else
+        unlink(pendingTemporary);
+#endif
+        hasPendingTemporary = 0;
+    }
+    // End as the signal would have ended the run.
+    std::signal(signalNumber, SIG_DFL);
+    std::raise(signalNumber);
 }
+
+void watchSignals(const std::string& temporaryPath) {
+    if (temporaryPath.size() >= sizeof pendingTemporary) return;
+    temporaryPath.copy(pendingTemporary, temporaryPath.size());
+    pendingTemporary[temporaryPath.size()] = '\0';
+    hasPendingTemporary = 1;
+    for (const int signalNumber : kCleanupSignals) {
+        // A signal the caller ignores stays ignored (nohup, ulimit scripts).
+        const auto previous = std::signal(signalNumber, removeTemporaryAndDie);
+        if (previous == SIG_IGN) std::signal(signalNumber, SIG_IGN);
+    }
+}
+
+void unwatchSignals() { hasPendingTemporary = 0; }
+
+int removeFile(const std::string& path) {
+#ifdef _WIN32
+    return _unlink(path.c_str());
+#else
+    return unlink(path.c_str());
+#endif
+}
+
+// A name that no file in the folder is likely to have: the output's own
+// name, a dot, six letters and ".tmp".
+std::string temporaryName(const std::string& path, unsigned attempt) {
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    auto seed = static_cast<unsigned long long>(
+        std::chrono::steady_clock::now().time_since_epoch().count());
+#ifdef _WIN32
+    seed ^= static_cast<unsigned long long>(GetCurrentProcessId()) << 32;
+#else
+    seed ^= static_cast<unsigned long long>(getpid()) << 32;
+#endif
+    seed ^= static_cast<unsigned long long>(attempt) * 0x9E3779B97F4A7C15ULL;
+    std::string name = path + ".";
+    for (int i = 0; i < 6; ++i) {
+        seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+        name += kLetters[(seed >> 33) % (sizeof kLetters - 1)];
+    }
+    return name + ".tmp";
+}
+
+// Creates a new temporary file beside `path`, exclusively (never through an
+// existing name or link), with the given permission bits, or with 0666 less
+// the umask when there are none. Returns its descriptor, or -1.
+int createTemporary(const std::string& path, const struct stat* replaced, std::string& created) {
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = temporaryName(path, attempt);
+#ifdef _WIN32
+        const int fd = _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+                             _S_IREAD | _S_IWRITE);
+#else
+        const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+#endif
+        if (fd == -1) {
+            if (errno == EEXIST) continue;
+            return -1;
+        }
+#ifndef _WIN32
+        if (replaced != nullptr) {
+            // The replaced file keeps its permission bits; failing to copy
+            // them is no reason to give up the run.
+            (void)fchmod(fd, replaced->st_mode & 07777);
+        }
+#else
+        (void)replaced;
+#endif
+        created = name;
+        return fd;
+    }
+    return -1;
+}
+
+bool moveOnto(const std::string& from, const std::string& to) {
+#ifdef _WIN32
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+#else
+    return std::rename(from.c_str(), to.c_str()) == 0;
+#endif
+}
+
+}  // namespace
+
+void markStandardOutputUnusable() { standardOutputUnusable = true; }
 
 OutputStream::OutputStream() : buffer_(kBufferSize) {}
 
-OutputStream::~OutputStream() {
-    // An early end of the run still leaves what was written in the file.
-    close();
-}
+OutputStream::~OutputStream() { discard(); }
 
 bool OutputStream::open(const std::string& path) {
-    close();
+    discard();
     failed_ = false;
-    // Binary mode: line ends are translated here, not by the C library.
-    file_ = std::fopen(path.c_str(), "wb");
-    return file_ != nullptr;
+    path_ = path;
+    temporaryPath_.clear();
+    used_ = 0;
+
+    if (path == "-") {
+#ifdef _WIN32
+        _setmode(_fileno(stdout), _O_BINARY);
+#endif
+        file_ = stdout;
+        ownsFile_ = false;
+        failed_ = standardOutputUnusable;
+        return true;
+    }
+
+    struct stat info {};
+#ifdef _WIN32
+    const bool exists = stat(path.c_str(), &info) == 0;
+    const bool inPlace = exists && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+#else
+    const bool exists = lstat(path.c_str(), &info) == 0;
+    // Links, devices and FIFOs are written through, as their owner set
+    // them up: /dev/stdout, a named pipe, a link into another folder.
+    const bool inPlace = exists && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+#endif
+    if (inPlace) {
+        // Binary mode: line ends are translated here, not by the C library.
+        file_ = std::fopen(path.c_str(), "wb");
+        ownsFile_ = file_ != nullptr;
+        return file_ != nullptr;
+    }
+    if (exists && S_ISDIR(info.st_mode)) return false;
+#ifndef _WIN32
+    if (exists && faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return false;
+#else
+    if (exists && _access(path.c_str(), 2) != 0) return false;
+#endif
+
+    std::string created;
+    const int fd = createTemporary(path, exists ? &info : nullptr, created);
+    if (fd == -1) return false;
+    watchSignals(created);
+#ifdef _WIN32
+    file_ = _fdopen(fd, "wb");
+#else
+    file_ = fdopen(fd, "wb");
+#endif
+    if (file_ == nullptr) {
+#ifdef _WIN32
+        _close(fd);
+#else
+        ::close(fd);
+#endif
+        removeFile(created);
+        unwatchSignals();
+        return false;
+    }
+    ownsFile_ = true;
+    temporaryPath_ = created;
+    return true;
 }
 
 void OutputStream::write(std::string_view text) {
@@ -59,9 +239,39 @@ bool OutputStream::close() {
     if (file_ == nullptr) return !failed_;
     flush();
     if (std::fflush(file_) != 0 || std::ferror(file_) != 0) failed_ = true;
-    if (std::fclose(file_) != 0) failed_ = true;
+    if (ownsFile_ && std::fclose(file_) != 0) failed_ = true;
     file_ = nullptr;
+    if (!temporaryPath_.empty()) {
+        if (failed_ || !moveOnto(temporaryPath_, path_)) {
+            failed_ = true;
+            removeFile(temporaryPath_);
+        }
+        temporaryPath_.clear();
+        unwatchSignals();
+    }
     return !failed_;
+}
+
+void OutputStream::discard() {
+    if (file_ != nullptr) {
+        if (ownsFile_) {
+            // A link, device or FIFO keeps what was written to it, as any
+            // program writing into it would leave it; a temporary file is
+            // removed below.
+            if (temporaryPath_.empty()) flush();
+            std::fclose(file_);
+        } else {
+            // Standard output: nothing more of a map the run gave up.
+            std::fflush(file_);
+        }
+        file_ = nullptr;
+    }
+    used_ = 0;
+    if (!temporaryPath_.empty()) {
+        removeFile(temporaryPath_);
+        temporaryPath_.clear();
+        unwatchSignals();
+    }
 }
 
 }  // namespace orvtessel

@@ -1,5 +1,13 @@
 // The run's output file: a large buffer in front of the file, with every
 // line end stored as CR LF whatever the platform.
+//
+// A regular file (or a path where nothing is yet) is never written in
+// place: the bytes go to a new temporary file in the same folder, which
+// close() renames onto the path once every byte is in it. A run that does
+// not get that far removes the temporary file (also when SIGINT, SIGTERM,
+// SIGHUP or SIGXFSZ ends it), so whatever was at the path stays as it was.
+// A symbolic link, a device or a FIFO is written straight into; "-" is
+// standard output.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +19,10 @@
 
 namespace orvtessel {
 
+// Called at start-up when the process began with standard output closed:
+// a map written to "-" then fails instead of vanishing.
+void markStandardOutputUnusable();
+
 class OutputStream {
 public:
     OutputStream();
@@ -18,7 +30,8 @@ public:
     OutputStream(const OutputStream&) = delete;
     OutputStream& operator=(const OutputStream&) = delete;
 
-    // Creates or truncates the file. Returns false when it cannot be created.
+    // Opens the output for the given path. Returns false when it cannot be
+    // created (or is an existing file the user may not write).
     bool open(const std::string& path);
 
     // Writes text in which every "\n" is a line end (stored as CR LF).
@@ -47,8 +60,13 @@ public:
     }
     void commit(const char* end) { used_ = static_cast<std::size_t>(end - buffer_.data()); }
 
-    // Flushes and closes the file. Returns true when every byte reached it.
+    // Flushes and closes the file and puts it in place. Returns true when
+    // every byte reached the output.
     bool close();
+
+    // Closes the file and removes what was written to a temporary file;
+    // the output path is left as it was. The destructor does it too.
+    void discard();
 
     bool isOpen() const { return file_ != nullptr; }
 
@@ -60,6 +78,9 @@ private:
     std::vector<char> buffer_;
     std::size_t used_ = 0;
     std::FILE* file_ = nullptr;
+    bool ownsFile_ = false;      // false for standard output
+    std::string path_;           // the output path
+    std::string temporaryPath_;  // empty when writing straight into path_
     bool failed_ = false;
 };
 

@@ -3,14 +3,6 @@
 #include <cstdio>
 #include <memory>
 
-#ifdef _WIN32
-#include <io.h>
-#define isatty _isatty
-#define fileno _fileno
-#else
-#include <unistd.h>
-#endif
-
 #include "console.h"
 #include "feature_sections.h"
 #include "fixed_format.h"
@@ -79,11 +71,12 @@ std::optional<LayerKind> probeLayerKind(SHPHandle hSHP, const std::string& layer
     }
 }
 
-ProgressLine::ProgressLine() : toTerminal_(isatty(fileno(stdout)) != 0) {}
+ProgressLine::ProgressLine() : shown_(showsProgress()), toTerminal_(consoleIsTerminal()) {}
 
 ProgressLine::~ProgressLine() { finish(); }
 
 void ProgressLine::reportProgress(int record, int nRecords) {
+    if (!shown_) return;
     // Kept in this order: r / n * 100.0 and r * 100.0 / n differ at ties.
     const double percent = static_cast<double>(record) / static_cast<double>(nRecords) * 100.0;
     char text[64] = "\r[INF] Processing: ";
@@ -96,14 +89,14 @@ void ProgressLine::reportProgress(int record, int nRecords) {
     if (changed) lastText_.assign(line);
     // On a terminal the line should move as the work does.
     if ((changed && toTerminal_) || pending_.size() >= 65536) {
-        printOut(pending_);
+        printProgress(pending_);
         pending_.clear();
         if (toTerminal_) flushOut();
     }
 }
 
 void ProgressLine::finish() {
-    printOut(pending_);
+    printProgress(pending_);
     pending_.clear();
 }
 

@@ -37,6 +37,7 @@ public:
 private:
     std::string pending_;
     std::string lastText_;
+    bool shown_;
     bool toTerminal_;
 };
 

@@ -1,22 +1,154 @@
 #include "run_options.h"
 
+#include <string_view>
+
 namespace orvtessel {
+namespace {
 
-std::optional<RunOptions> parseRunOptions(int argc, const char* const* argv) {
-    const int nArguments = argc - 1;
-    if (nArguments < 3 || nArguments > 7) return std::nullopt;
+enum class OptionId { Output, Quiet, Help, Version };
 
-    RunOptions options;
-    options.layerPath = argv[1];
-    options.typeColumn = argv[2];
-    options.labelColumn = argv[3];
-    if (nArguments >= 4) options.includeAll = std::string(argv[4]) != "n";
-    if (nArguments >= 5) options.dictionaryPath = argv[5];
-    if (nArguments >= 6) options.mapId = argv[6];
-    if (nArguments >= 7) options.mapName = argv[7];
+struct OptionSpec {
+    OptionId id;
+    const char* shortName;  // nullptr when there is none
+    const char* longName;
+    bool takesValue;
+};
+
+constexpr OptionSpec kOptions[] = {
+    {OptionId::Output, "-o", "--output", true},
+    {OptionId::Quiet, "-q", "--quiet", false},
+    {OptionId::Help, "-h", "--help", false},
+    {OptionId::Version, "-V", "--version", false},
+};
+
+const OptionSpec* findOption(std::string_view name, bool isLong) {
+    for (const OptionSpec& spec : kOptions) {
+        const char* candidate = isLong ? spec.longName : spec.shortName;
+        if (candidate != nullptr && name == candidate) return &spec;
+    }
+    return nullptr;
+}
+
+CommandLine failed(CommandLine commandLine, const std::string& error) {
+    commandLine.action = CommandLine::Action::Error;
+    commandLine.error = error;
+    commandLine.quietAtError = commandLine.options.quiet;
+    commandLine.standardOutputAtError = commandLine.options.toStandardOutput();
+    return commandLine;
+}
+
+}  // namespace
+
+CommandLine parseCommandLine(int argc, const char* const* argv) {
+    CommandLine commandLine;
+    RunOptions& options = commandLine.options;
+
+    int i = 1;
+    for (; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--") {
+            ++i;
+            break;
+        }
+        // A lone "-" and anything not starting with "-" is the first
+        // positional argument.
+        if (argument.size() < 2 || argument[0] != '-') break;
+
+        const bool isLong = argument.substr(0, 2) == "--";
+        std::string_view name = argument;
+        std::optional<std::string> inlineValue;
+        if (isLong) {
+            const std::size_t equals = argument.find('=');
+            if (equals != std::string_view::npos) {
+                name = argument.substr(0, equals);
+                inlineValue = std::string(argument.substr(equals + 1));
+            }
+        }
+        // Short options are not clustered: "-qo" is no option.
+        const OptionSpec* spec = findOption(name, isLong);
+        if (spec == nullptr) {
+            return failed(commandLine, "[ERR] Unknown option " + std::string(argument) +
+                                           ". Exiting...\n");
+        }
+        std::string value;
+        if (spec->takesValue) {
+            if (inlineValue) {
+                value = *inlineValue;
+            } else if (i + 1 < argc) {
+                value = argv[++i];
+            } else {
+                return failed(commandLine,
+                              "[ERR] Option " + std::string(name) + " needs a value. Exiting...\n");
+            }
+        } else if (inlineValue) {
+            return failed(commandLine, "[ERR] Option " + std::string(name) +
+                                           " does not take the value " + *inlineValue +
+                                           ". Exiting...\n");
+        }
+
+        switch (spec->id) {
+            case OptionId::Output:
+                if (value.empty()) {
+                    return failed(commandLine, "[ERR] Option " + std::string(name) +
+                                                   " needs a value. Exiting...\n");
+                }
+                options.outputOption = value;
+                break;
+            case OptionId::Quiet:
+                options.quiet = true;
+                break;
+            case OptionId::Help:
+                commandLine.action = CommandLine::Action::Help;
+                return commandLine;
+            case OptionId::Version:
+                commandLine.action = CommandLine::Action::Version;
+                return commandLine;
+        }
+    }
+
+    const int nArguments = argc - i;
+    if (nArguments < 3 || nArguments > 7) {
+        return failed(commandLine, "[ERR] Incorrect parameter! Exiting...\n");
+    }
+    const char* const* positional = argv + i;
+    options.layerPath = positional[0];
+    options.typeColumn = positional[1];
+    options.labelColumn = positional[2];
+    if (nArguments >= 4) options.includeAll = std::string(positional[3]) != "n";
+    if (nArguments >= 5) options.dictionaryPath = positional[4];
+    if (nArguments >= 6) options.mapId = positional[5];
+    if (nArguments >= 7) options.mapName = positional[6];
     // Plain concatenation: roads.shp gives roads.shp.mp, roads gives roads.mp.
-    options.outputFileName = options.layerPath + ".mp";
-    return options;
+    options.outputFileName = options.outputOption ? *options.outputOption : options.layerPath + ".mp";
+    return commandLine;
+}
+
+const char* helpText() {
+    return "Usage: orvtessel [options] <layer> <type column> <label column>\n"
+           "                 [<include all> [<dictionary> [<map ID> [<map name>]]]]\n"
+           "\n"
+           "Converts one shapefile layer (.shp, .shx, .dbf) into a Polish map source\n"
+           "file (.mp).\n"
+           "\n"
+           "Arguments:\n"
+           "  <layer>          the layer: roads.shp, roads.dbf and roads name the same\n"
+           "  <type column>    the column written under the key Type\n"
+           "  <label column>   the column written under the key Label\n"
+           "  <include all>    every other column is written too, unless this is n\n"
+           "  <dictionary>     a header file used instead of the built-in [IMG ID] block\n"
+           "  <map ID>         fills the dictionary's bare ID= lines\n"
+           "  <map name>       fills the dictionary's bare Name= lines\n"
+           "\n"
+           "Options (before the arguments; -- ends them):\n"
+           "  -o, --output FILE  write the map to FILE instead of <layer>.mp;\n"
+           "                     - writes it to standard output (messages then go to\n"
+           "                     standard error)\n"
+           "  -q, --quiet        print only warnings and errors\n"
+           "  -h, --help         print this help and exit\n"
+           "  -V, --version      print the version and the libraries' versions and exit\n"
+           "\n"
+           "Exit status: 0 when the map was written, 1 when the run failed, 2 for a\n"
+           "command-line error.\n";
 }
 
 }  // namespace orvtessel

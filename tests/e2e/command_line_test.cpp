@@ -34,7 +34,7 @@ TEST(CommandLine, WrongArgumentCountPrintsUsageAndCreatesNothing) {
         const fs::path dir = scratchFolder("CommandLine.WrongCount." + std::to_string(args.size()));
         writeLayer(dir / "roads", twoPoints());
         const RunResult run = runProgram(dir, args);
-        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.status, 2);
         EXPECT_EQ(run.out, std::string(kBanner) + kUsageError) << args.size() << " arguments";
         EXPECT_EQ(run.err, "");
         EXPECT_FALSE(fs::exists(dir / "roads.shp.mp"));
@@ -83,7 +83,7 @@ TEST(CommandLine, MissingLayerFiles) {
         writeLayer(dir / "roads", twoPoints());
         for (const char* file : c.removed) fs::remove(dir / file);
         const RunResult run = runProgram(dir, {"roads.shp", "KIND", "NAME"});
-        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.status, 1) << c.name;
         EXPECT_EQ(run.out, std::string(kBanner) + c.message) << c.name;
         EXPECT_FALSE(fs::exists(dir / "roads.shp.mp")) << c.name;
     }
@@ -107,7 +107,7 @@ TEST(CommandLine, OutputFileThatCannotBeCreated) {
     writeLayer(dir / "roads", twoPoints());
     fs::create_directories(dir / "roads.shp.mp");
     const RunResult run = runProgram(dir, {"roads.shp", "KIND", "NAME"});
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, std::string(kBanner) + "[ERR] Cannot create output file roads.shp.mp. Exiting...\n");
     EXPECT_TRUE(fs::is_directory(dir / "roads.shp.mp"));
 }

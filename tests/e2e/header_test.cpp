@@ -99,27 +99,30 @@ TEST(Header, DictionaryThatCannotBeRead) {
         const fs::path dir = onePointLayer(std::string("Unreadable.") + c.name);
         if (c.makeFolder) fs::create_directories(dir / "dict.mp");
         const RunResult run = runProgram(dir, {"layer.shp", "KIND", "KIND", "y", "dict.mp", "1", "M"});
-        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.out, std::string(kBanner) +
                                "[INF] Using dictionary file: dict.mp\n"
                                "[ERR] Dictionary file not found. Exiting...\n")
             << c.name;
-        // The output file was created and stays empty.
-        EXPECT_TRUE(fs::is_regular_file(dir / "layer.shp.mp")) << c.name;
-        EXPECT_EQ(readFile(dir / "layer.shp.mp"), "") << c.name;
+        // No output file is left behind.
+        EXPECT_FALSE(fs::exists(dir / "layer.shp.mp")) << c.name;
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()),
+                  c.makeFolder ? 4 : 3)
+            << c.name;
     }
 }
 
 TEST(Header, DictionaryThatIsTheOutputFile) {
-    // The output file is truncated before the dictionary is read: nothing is
-    // copied and the sections start the file.
+    // The map is written to a new file that replaces the old one at the end,
+    // so the dictionary is read as the output file was before the run.
     const fs::path dir = onePointLayer("OutputAsDictionary");
     writeFile(dir / "layer.shp.mp", ";old content\nID=\n");
     const RunResult run = runProgram(dir, {"layer.shp", "KIND", "KIND", "y", "layer.shp.mp", "9"});
     EXPECT_EQ(maskRunningTime(run.out),
               convertedRun("layer.shp", "Point", progress({0}), "",
-                           "[INF] Using dictionary file: layer.shp.mp\n"));
-    EXPECT_EQ(readFile(dir / "layer.shp.mp"), kSection);
+                           "[INF] Using dictionary file: layer.shp.mp\n"
+                           "[INF] Using custom ID: 9\n"));
+    EXPECT_EQ(readFile(dir / "layer.shp.mp"), crlf(";old content\nID=9\n") + kSection);
 }
 
 }  // namespace
