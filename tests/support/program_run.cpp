@@ -1,5 +1,6 @@
 #include "program_run.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -31,12 +32,15 @@ std::filesystem::path scratchFolder(const std::string& name) {
     return folder / "work";
 }
 
-RunResult runProgramWith(const std::filesystem::path& workDir, const std::vector<std::string>& args,
-                         const std::string& stdoutTail) {
+namespace {
+
+RunResult runCommand(const std::filesystem::path& workDir, const std::string& shellPrefix,
+                     const std::vector<std::string>& args, const std::string& stdoutTail) {
     const std::filesystem::path errFile = workDir.parent_path() / "stderr.txt";
     const std::filesystem::path statusFile = workDir.parent_path() / "status.txt";
     std::filesystem::remove(statusFile);
-    std::string command = "cd " + shellQuote(workDir.string()) + " && { " + shellQuote(programPath());
+    std::string command =
+        "cd " + shellQuote(workDir.string()) + " && { " + shellPrefix + " " + shellQuote(programPath());
     for (const std::string& arg : args) command += " " + shellQuote(arg);
     command += " 2> " + shellQuote(errFile.string()) + "; echo $? > " + shellQuote(statusFile.string()) +
                "; } " + stdoutTail;
@@ -48,11 +52,32 @@ RunResult runProgramWith(const std::filesystem::path& workDir, const std::vector
     return result;
 }
 
-RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std::string>& args) {
+}  // namespace
+
+RunResult runProgramWith(const std::filesystem::path& workDir, const std::vector<std::string>& args,
+                         const std::string& stdoutTail) {
+    return runCommand(workDir, "", args, stdoutTail);
+}
+
+RunResult runProgramAfter(const std::filesystem::path& workDir, const std::string& shellPrefix,
+                          const std::vector<std::string>& args) {
     const std::filesystem::path outFile = workDir.parent_path() / "stdout.txt";
-    RunResult result = runProgramWith(workDir, args, "> " + shellQuote(outFile.string()));
+    RunResult result = runCommand(workDir, shellPrefix, args, "> " + shellQuote(outFile.string()));
     result.out = readFile(outFile);
     return result;
+}
+
+RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std::string>& args) {
+    return runProgramAfter(workDir, "", args);
+}
+
+std::vector<std::string> folderEntries(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::string maskRunningTime(const std::string& out) {

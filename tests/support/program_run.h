@@ -26,6 +26,14 @@ RunResult runProgram(const std::filesystem::path& workDir, const std::vector<std
 RunResult runProgramWith(const std::filesystem::path& workDir, const std::vector<std::string>& args,
                          const std::string& stdoutTail);
 
+// Runs the program after the given shell commands ("ulimit -f 8; trap '' XFSZ;",
+// "umask 027;"), in the same shell.
+RunResult runProgramAfter(const std::filesystem::path& workDir, const std::string& shellPrefix,
+                          const std::vector<std::string>& args);
+
+// Every entry of the folder, sorted: to see that a run left nothing behind.
+std::vector<std::string> folderEntries(const std::filesystem::path& folder);
+
 // Replaces the figure of the running-time line with "<T>".
 std::string maskRunningTime(const std::string& out);
 
