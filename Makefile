@@ -35,10 +35,10 @@ run: build
 	@echo "  $(SAMPLE_DIR)/roads.shp.mp"
 	@echo "  $(SAMPLE_DIR)/areas.shp.mp"
 else
+# ARGS reaches the shell as written: quote a path with spaces inside it,
+# ARGS="'my data/roads.shp' TYPE NAME". The program names its output itself.
 run: build
 	$(BUILD)/orvtessel $(ARGS)
-	@echo
-	@echo "Output file: $(word 1,$(ARGS)).mp"
 endif
 
 test: test-deps
