@@ -7,27 +7,10 @@
 #include <string>
 #include <string_view>
 
+#include "code_page_names.h"
 #include "output_stream.h"
 
 namespace orvtessel {
-
-// How a declaration names its code page.
-struct CodePageDeclaration {
-    enum class Kind {
-        Undeclared,  // nothing declared, or the system's ANSI code page (LDID/87)
-        Named,       // converterName names it for the converter library
-    };
-    Kind kind = Kind::Undeclared;
-    std::string converterName;
-};
-
-// Reads a layer's declaration as shapelib reports it: the first line of the
-// .cpg file, or "LDID/N" from the .dbf header's language driver byte.
-CodePageDeclaration parseLayerCodePage(std::string_view declaration);
-
-// The code page of a dBASE language driver byte; 0 when the byte names
-// none (87, "ANSI", or an unknown driver).
-int languageDriverCodePage(int languageDriver);
 
 class TextCodePage {
 public:
