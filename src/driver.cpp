@@ -184,7 +184,7 @@ int runConverter(int argc, const char* const* argv) {
     std::optional<std::string> mapCodePage;
     if (!writeMapHeader(out, options, mapCodePage)) return kExitFailure;
     CoordinateSystem coordinates = CoordinateSystem::forLayer(options.layerPath, hSHP.get());
-    TextCodePage text = TextCodePage::forLayer(DBFGetCodePage(hDBF.get()), mapCodePage);
+    TextCodePage text = TextCodePage::forLayer(hDBF.get(), mapCodePage);
     const ColumnTitle columnTitle = readColumnTitle(hDBF.get());
     warnAboutMissingColumns(columnTitle, options);
     AttributeLines attributes(hDBF.get(), columnTitle, options, text);

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include <unicode/ucnv.h>
@@ -13,60 +15,11 @@
 #include <unicode/utrans.h>
 
 #include "ascii_text.h"
+#include "code_page_names.h"
 #include "console.h"
 
 namespace orvtessel {
 namespace {
-
-std::string upperCase(std::string_view text) {
-    std::string upper(text);
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return upper;
-}
-
-bool allDigits(std::string_view text) {
-    return !text.empty() &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// The number of a text of digits, or -1 when there are too many of them.
-long numberOf(std::string_view digits) {
-    if (digits.size() > 9) return -1;
-    long n = 0;
-    for (const char c : digits) n = n * 10 + (c - '0');
-    return n;
-}
-
-// Removes `prefix` from the front of `text` when it is there.
-bool consume(std::string_view& text, std::string_view prefix) {
-    if (text.substr(0, prefix.size()) != prefix) return false;
-    text.remove_prefix(prefix.size());
-    return true;
-}
-
-// "ISO-8859-N" and its spellings, upper-cased: ISO8859-N, ISO_8859-N,
-// ISO8859N, 8859-N, 8859_N, 8859N. The part number, or 0.
-long isoPartNumber(std::string_view upper) {
-    if (consume(upper, "ISO")) {
-        if (!consume(upper, "-")) consume(upper, "_");
-    }
-    if (!consume(upper, "8859")) return 0;
-    if (!consume(upper, "-")) consume(upper, "_");
-    if (!allDigits(upper)) return 0;
-    const long part = numberOf(upper);
-    return part >= 1 && part <= 16 ? part : 0;
-}
-
-// The number N of "N", "CPN", "ANSI N" or "WINDOWS-N", upper-cased; -1 when
-// the declaration is none of them.
-long windowsNumber(std::string_view upper) {
-    if (consume(upper, "CP") || consume(upper, "WINDOWS-")) {
-        // nothing else may come between the prefix and the number
-    } else if (consume(upper, "ANSI")) {
-        upper = trimmed(upper);
-    }
-    return allDigits(upper) ? numberOf(upper) : -1;
-}
 
 struct ConverterDeleter {
     void operator()(UConverter* converter) const { ucnv_close(converter); }
@@ -127,89 +80,104 @@ void printUnknown(std::string_view declaration) {
              " is unknown; text is written as stored.\n");
 }
 
-// The converter name for a Windows or DOS code page number (65001 is UTF-8).
-std::string converterNameForNumber(long number) {
-    if (number == 65001) return "UTF-8";
-    if (number <= 0) return std::string();
-    // Windows numbers the ISO-8859 parts 28591 to 28606.
-    if (number >= 28591 && number <= 28606) {
-        std::string name = "ISO-8859-" + std::to_string(number - 28590);
-        return openConverter(name) ? name : std::string();
+// The map's code page from the number its header gives: nothing for 0, a
+// text that is no number, or none at all. `known` tells whether a number
+// was given; the converter is null when the converter library cannot
+// write that code page with ASCII as ASCII.
+ConverterPtr openMapConverter(const std::string& mapNumber, bool& known) {
+    known = allDigits(mapNumber) && numberOf(mapNumber) != 0;
+    if (!known) return nullptr;
+    ConverterPtr target = openConverter(converterNameForNumber(numberOf(mapNumber)));
+    if (target && !isAsciiCompatible(target.get())) target.reset();
+    return target;
+}
+
+// What the values of a table hold, as shapelib returns them.
+struct TableText {
+    bool anyHigh = false;       // some value has a byte above 127
+    bool allHighUtf8 = true;    // every such value is valid UTF-8
+    bool anyLineBreak = false;  // a CR or LF may be in a value
+};
+
+bool hasHighByte(const char* bytes, std::size_t nBytes) {
+    std::uint64_t any = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= nBytes; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + i, 8);
+        any |= word;
     }
-    // The Windows tables first: "cp949" is IBM's table, not Windows'.
-    for (const char* prefix : {"windows-", "cp", "ibm-"}) {
-        std::string name = prefix + std::to_string(number);
-        if (openConverter(name)) return name;
+    for (; i < nBytes; ++i) any |= static_cast<unsigned char>(bytes[i]);
+    return (any & 0x8080808080808080u) != 0;
+}
+
+// Reads the stored records of the table in large blocks, straight from its
+// file, and looks at every field of every record (deleted ones too) as
+// shapelib would return it: the field's bytes up to a NUL. The spaces
+// shapelib trims are ASCII and change nothing here. Stops early once some
+// value is found that is not UTF-8.
+TableText scanTableText(DBFHandle hDBF) {
+    TableText found;
+    const int nRecordLength = hDBF->nRecordLength;
+    if (nRecordLength <= 0 || hDBF->nRecords <= 0 || hDBF->nFields <= 0) return found;
+    const auto recordLength = static_cast<std::size_t>(nRecordLength);
+    struct Field {
+        std::size_t offset;
+        std::size_t size;
+    };
+    std::vector<Field> fields;
+    for (int j = 0; j < hDBF->nFields; ++j) {
+        // A damaged header may place a field beyond the record: only the
+        // record's own bytes are looked at.
+        const int offset = std::clamp(hDBF->panFieldOffset[j], 0, nRecordLength);
+        const int size = std::clamp(hDBF->panFieldSize[j], 0, nRecordLength - offset);
+        fields.push_back({static_cast<std::size_t>(offset), static_cast<std::size_t>(size)});
     }
-    return std::string();
+
+    constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+    const std::size_t nPerBlock = std::max<std::size_t>(1, kBlockBytes / recordLength);
+    std::vector<char> block(nPerBlock * recordLength);
+    if (hDBF->sHooks.FSeek(hDBF->fp, static_cast<SAOffset>(hDBF->nHeaderLength), SEEK_SET) != 0) {
+        return found;
+    }
+    auto nLeft = static_cast<std::size_t>(hDBF->nRecords);
+    while (nLeft > 0) {
+        const std::size_t nWanted = std::min(nPerBlock, nLeft);
+        // Only whole records: shapelib cannot read a record cut short.
+        const auto nRead = static_cast<std::size_t>(
+            hDBF->sHooks.FRead(block.data(), static_cast<SAOffset>(recordLength),
+                               static_cast<SAOffset>(nWanted), hDBF->fp));
+        const std::size_t nBytes = nRead * recordLength;
+        if (!found.anyLineBreak) {
+            found.anyLineBreak = std::memchr(block.data(), '\n', nBytes) != nullptr ||
+                                 std::memchr(block.data(), '\r', nBytes) != nullptr;
+        }
+        if (hasHighByte(block.data(), nBytes)) {
+            for (std::size_t r = 0; r < nRead; ++r) {
+                const char* record = block.data() + r * recordLength;
+                if (!hasHighByte(record, recordLength)) continue;
+                for (const Field& field : fields) {
+                    const char* value = record + field.offset;
+                    const void* nul = std::memchr(value, '\0', field.size);
+                    const std::size_t nValue =
+                        nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - value)
+                                       : field.size;
+                    if (!hasHighByte(value, nValue)) continue;
+                    found.anyHigh = true;
+                    if (!isValidUtf8(std::string_view(value, nValue))) {
+                        found.allHighUtf8 = false;
+                        return found;
+                    }
+                }
+            }
+        }
+        if (nRead < nWanted) break;
+        nLeft -= nRead;
+    }
+    return found;
 }
 
 }  // namespace
-
-int languageDriverCodePage(int languageDriver) {
-    // dBASE, Visual FoxPro and ESRI language driver IDs.
-    static constexpr struct {
-        int driver;
-        int codePage;
-    } kDrivers[] = {
-        {0x01, 437},   {0x02, 850},   {0x03, 1252},  {0x04, 10000}, {0x08, 865},
-        {0x09, 437},   {0x0A, 850},   {0x0B, 437},   {0x0D, 437},   {0x0E, 850},
-        {0x0F, 437},   {0x10, 850},   {0x11, 437},   {0x12, 850},   {0x13, 932},
-        {0x14, 850},   {0x15, 437},   {0x16, 850},   {0x17, 865},   {0x18, 437},
-        {0x19, 437},   {0x1A, 850},   {0x1B, 437},   {0x1C, 863},   {0x1D, 850},
-        {0x1F, 852},   {0x22, 852},   {0x23, 852},   {0x24, 860},   {0x25, 850},
-        {0x26, 866},   {0x37, 850},   {0x40, 852},   {0x4D, 936},   {0x4E, 949},
-        {0x4F, 950},   {0x50, 874},   {0x58, 1252},  {0x59, 1252},  {0x64, 852},
-        {0x65, 866},   {0x66, 865},   {0x67, 861},   {0x68, 895},   {0x69, 620},
-        {0x6A, 737},   {0x6B, 857},   {0x6C, 863},   {0x78, 950},   {0x79, 949},
-        {0x7A, 936},   {0x7B, 932},   {0x7C, 874},   {0x7D, 1255},  {0x7E, 1256},
-        {0x86, 737},   {0x87, 852},   {0x88, 857},   {0x96, 10007}, {0x97, 10029},
-        {0x98, 10006}, {0xC8, 1250},  {0xC9, 1251},  {0xCA, 1254},  {0xCB, 1253},
-        {0xCC, 1257},
-    };
-    for (const auto& entry : kDrivers) {
-        if (entry.driver == languageDriver) return entry.codePage;
-    }
-    return 0;
-}
-
-CodePageDeclaration parseLayerCodePage(std::string_view declaration) {
-    CodePageDeclaration result;
-    const std::string_view text = trimmed(declaration);
-    if (text.empty()) return result;
-    const std::string upper = upperCase(text);
-    result.kind = CodePageDeclaration::Kind::Named;
-
-    if (upper == "UTF-8" || upper == "UTF8" || upper == "65001") {
-        result.converterName = "UTF-8";
-        return result;
-    }
-    std::string_view rest = upper;
-    if (consume(rest, "LDID/")) {
-        const long driver = allDigits(rest) ? numberOf(rest) : -1;
-        if (driver == 0x57) {
-            // "ANSI": the code page of the system that wrote the file.
-            result.kind = CodePageDeclaration::Kind::Undeclared;
-            return result;
-        }
-        const int codePage = driver > 0 ? languageDriverCodePage(static_cast<int>(driver)) : 0;
-        if (codePage != 0) result.converterName = converterNameForNumber(codePage);
-        return result;
-    }
-    if (const long part = isoPartNumber(upper); part != 0) {
-        result.converterName = "ISO-8859-" + std::to_string(part);
-        if (!openConverter(result.converterName)) result.converterName.clear();
-        return result;
-    }
-    if (const long number = windowsNumber(upper); number >= 0) {
-        result.converterName = converterNameForNumber(number);
-        return result;
-    }
-    // Any other name is the converter library's to know.
-    const std::string name(text);
-    if (openConverter(name)) result.converterName = name;
-    return result;
-}
 
 bool isValidUtf8(std::string_view bytes) {
     std::size_t i = 0;
@@ -247,7 +215,7 @@ bool isValidUtf8(std::string_view bytes) {
     return true;
 }
 
-struct TextCodePage::Converter {
+struct TextConverter {
     ConverterPtr source;
     ConverterPtr target;
     USet* targetSet = nullptr;          // what the map's code page can hold
@@ -261,7 +229,7 @@ struct TextCodePage::Converter {
     std::vector<UChar> run;
     std::string encoded;
 
-    ~Converter() {
+    ~TextConverter() {
         if (targetSet != nullptr) uset_close(targetSet);
         if (toLatin != nullptr) utrans_close(toLatin);
     }
@@ -284,7 +252,7 @@ struct TextCodePage::Converter {
     }
 };
 
-bool TextCodePage::Converter::convert(std::string_view value) {
+bool TextConverter::convert(std::string_view value) {
     UErrorCode status = U_ZERO_ERROR;
     // Every byte gives at most two UTF-16 units, an invalid one a "?".
     const auto nBytes = static_cast<int32_t>(value.size());
@@ -379,13 +347,43 @@ TextCodePage::TextCodePage(TextCodePage&&) noexcept = default;
 TextCodePage& TextCodePage::operator=(TextCodePage&&) noexcept = default;
 TextCodePage::~TextCodePage() = default;
 
-TextCodePage TextCodePage::forLayer(const char* layerDeclaration,
-                                    const std::optional<std::string>& mapCodePage) {
+namespace {
+
+// The conversion between two opened converters; null when the map's
+// character set cannot be read.
+std::unique_ptr<TextConverter> makeConverter(ConverterPtr source, ConverterPtr target) {
+    auto converter = std::make_unique<TextConverter>();
+    UErrorCode status = U_ZERO_ERROR;
+    converter->nfc = unorm2_getNFCInstance(&status);
+    converter->targetSet = uset_openEmpty();
+    ucnv_getUnicodeSet(target.get(), converter->targetSet, UCNV_ROUNDTRIP_SET, &status);
+    if (U_FAILURE(status)) return nullptr;
+    status = U_ZERO_ERROR;
+    ucnv_setToUCallBack(source.get(), invalidBytesToQuestionMark, &converter->invalidBytes,
+                        nullptr, nullptr, &status);
+    // Characters are fitted before encoding; anything left is a "?".
+    status = U_ZERO_ERROR;
+    ucnv_setSubstChars(target.get(), "?", 1, &status);
+    converter->source = std::move(source);
+    converter->target = std::move(target);
+    return converter;
+}
+
+}  // namespace
+
+TextCodePage TextCodePage::forLayer(DBFHandle hDBF, const std::optional<std::string>& mapCodePage,
+                                    const char* givenCodePage) {
     TextCodePage text;
 
-    std::string_view rawDeclaration = layerDeclaration != nullptr ? layerDeclaration : "";
-    if (rawDeclaration.substr(0, 3) == "\xEF\xBB\xBF") rawDeclaration.remove_prefix(3);
-    const std::string declared(trimmed(rawDeclaration));
+    std::string declared;
+    if (givenCodePage != nullptr) {
+        declared = givenCodePage;
+    } else {
+        const char* tableDeclaration = DBFGetCodePage(hDBF);
+        std::string_view rawDeclaration = tableDeclaration != nullptr ? tableDeclaration : "";
+        if (rawDeclaration.substr(0, 3) == "\xEF\xBB\xBF") rawDeclaration.remove_prefix(3);
+        declared = trimmed(rawDeclaration);
+    }
     const CodePageDeclaration layer = parseLayerCodePage(declared);
     ConverterPtr source;
     if (layer.kind == CodePageDeclaration::Kind::Named) {
@@ -395,44 +393,68 @@ TextCodePage TextCodePage::forLayer(const char* layerDeclaration,
 
     // The map's code page: a number; 0, a text that is no number, or none
     // at all leave the text as it is.
-    ConverterPtr target;
-    bool mapIsUtf8 = false;
     const std::string mapNumber(trimmed(mapCodePage ? *mapCodePage : ""));
-    if (allDigits(mapNumber) && numberOf(mapNumber) != 0) {
-        target = openConverter(converterNameForNumber(numberOf(mapNumber)));
-        if (target && !isAsciiCompatible(target.get())) target.reset();
-        if (!target) printUnknown(mapNumber);
-        mapIsUtf8 = target && canonicalName(target.get()) == "UTF-8";
-    }
+    bool mapKnown = false;
+    ConverterPtr target = openMapConverter(mapNumber, mapKnown);
+    if (mapKnown && !target) printUnknown(mapNumber);
+    const bool mapIsUtf8 = target && canonicalName(target.get()) == "UTF-8";
 
-    // Undeclared text is written as stored, but UTF-8 in it is pointed out.
-    text.watchForUtf8_ = !source && !mapIsUtf8;
+    // A table that declares nothing is read once first to tell what its
+    // text is.
+    bool foundUtf8 = false;
+    if (layer.kind == CodePageDeclaration::Kind::Undeclared && target) {
+        const TableText found = scanTableText(hDBF);
+        if (!found.anyHigh) {
+            text.plainValues_ = !found.anyLineBreak;
+            return text;
+        }
+        if (!found.allHighUtf8) {
+            text.countStored_ = true;
+            text.mapCodePage_ = mapNumber;
+            return text;
+        }
+        if (mapIsUtf8) return text;
+        source = openConverter("UTF-8");
+        foundUtf8 = true;
+    }
     if (!source || !target || canonicalName(source.get()) == canonicalName(target.get())) {
         return text;
     }
 
-    auto converter = std::make_unique<Converter>();
-    UErrorCode status = U_ZERO_ERROR;
-    converter->nfc = unorm2_getNFCInstance(&status);
-    converter->targetSet = uset_openEmpty();
-    ucnv_getUnicodeSet(target.get(), converter->targetSet, UCNV_ROUNDTRIP_SET, &status);
-    if (U_FAILURE(status)) {
+    const bool asciiPassesThrough = isAsciiCompatible(source.get());
+    text.converter_ = makeConverter(std::move(source), std::move(target));
+    if (text.converter_ == nullptr) {
         printUnknown(mapNumber);
         return text;
     }
-    status = U_ZERO_ERROR;
-    ucnv_setToUCallBack(source.get(), invalidBytesToQuestionMark, &converter->invalidBytes,
-                        nullptr, nullptr, &status);
-    // Characters are fitted before encoding; anything left is a "?".
-    status = U_ZERO_ERROR;
-    ucnv_setSubstChars(target.get(), "?", 1, &status);
-    text.asciiPassesThrough_ = isAsciiCompatible(source.get());
-    converter->source = std::move(source);
-    converter->target = std::move(target);
-    text.converter_ = std::move(converter);
+    text.asciiPassesThrough_ = asciiPassesThrough;
     text.mapCodePage_ = mapNumber;
-    printOut("[INF] Text is converted from " + declared + " to code page " + mapNumber + ".\n");
+    if (foundUtf8) {
+        printOut("[INF] Text is converted from UTF-8 (found in the values; the layer declares no "
+                 "code page) to code page " +
+                 mapNumber + ".\n");
+    } else {
+        printOut("[INF] Text is converted from " + declared + " to code page " + mapNumber +
+                 ".\n");
+    }
     return text;
+}
+
+std::string TextCodePage::convertCommandLineText(std::string_view text,
+                                                 const std::optional<std::string>& mapCodePage) {
+    const bool plain = std::none_of(text.begin(), text.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0x80) != 0;
+    });
+    if (plain || !isValidUtf8(text)) return std::string(text);
+    bool mapKnown = false;
+    ConverterPtr target = openMapConverter(std::string(trimmed(mapCodePage ? *mapCodePage : "")),
+                                           mapKnown);
+    if (!target || canonicalName(target.get()) == "UTF-8") return std::string(text);
+    ConverterPtr source = openConverter("UTF-8");
+    const std::unique_ptr<TextConverter> converter = makeConverter(std::move(source), std::move(target));
+    if (converter == nullptr) return std::string(text);
+    converter->convert(text);
+    return converter->encoded;
 }
 
 void TextCodePage::writeWithoutLineBreaks(OutputStream& out, std::string_view text) {
@@ -453,11 +475,10 @@ void TextCodePage::writeWithoutLineBreaks(OutputStream& out, std::string_view te
 std::string_view TextCodePage::writeSpecialValue(OutputStream& out, std::string_view value,
                                                  int record) {
     if (converter_ == nullptr) {
-        // Without a converter only values with a byte above 127 come here,
-        // so valid UTF-8 holds a multi-byte sequence.
-        if (watchForUtf8_ && isValidUtf8(value)) {
-            if (nLookLikeUtf8_ == 0) firstLookLikeUtf8_ = record + 1;
-            ++nLookLikeUtf8_;
+        // Without a converter only values with a byte above 127 come here.
+        if (countStored_) {
+            if (nStored_ == 0) firstStored_ = record + 1;
+            ++nStored_;
         }
         writeWithoutLineBreaks(out, value);
         return value;
@@ -486,7 +507,7 @@ std::string TextCodePage::convertName(const std::string& name) {
 }
 
 void TextCodePage::printClosingWarnings() const {
-    char message[240];
+    char message[320];
     if (nLacking_ > 0) {
         std::snprintf(message, sizeof message,
                       "\n[WRN] %i values have characters that code page %s lacks; they were "
@@ -494,11 +515,12 @@ void TextCodePage::printClosingWarnings() const {
                       nLacking_, mapCodePage_.c_str(), firstLacking_);
         printOut(message);
     }
-    if (nLookLikeUtf8_ > 0) {
+    if (nStored_ > 0) {
         std::snprintf(message, sizeof message,
-                      "\n[WRN] %i values look like UTF-8 text, but the layer does not declare "
-                      "its code page; they were written as stored (first: record %i).",
-                      nLookLikeUtf8_, firstLookLikeUtf8_);
+                      "\n[WRN] %i values have letters beyond ASCII in a table that does not "
+                      "declare its code page; they were written as stored, which map compilers "
+                      "read as code page %s (first: record %i).",
+                      nStored_, mapCodePage_.c_str(), firstStored_);
         printOut(message);
     }
 }

@@ -7,37 +7,40 @@
 #include <string>
 #include <string_view>
 
+#include <shapefil.h>
+
+#include "code_page_names.h"
 #include "output_stream.h"
 
 namespace orvtessel {
 
-// How a declaration names its code page.
-struct CodePageDeclaration {
-    enum class Kind {
-        Undeclared,  // nothing declared, or the system's ANSI code page (LDID/87)
-        Named,       // converterName names it for the converter library
-    };
-    Kind kind = Kind::Undeclared;
-    std::string converterName;
-};
-
-// Reads a layer's declaration as shapelib reports it: the first line of the
-// .cpg file, or "LDID/N" from the .dbf header's language driver byte.
-CodePageDeclaration parseLayerCodePage(std::string_view declaration);
-
-// The code page of a dBASE language driver byte; 0 when the byte names
-// none (87, "ANSI", or an unknown driver).
-int languageDriverCodePage(int languageDriver);
+// The conversion of text from one code page to another.
+struct TextConverter;
 
 class TextCodePage {
 public:
-    // Decides from the layer's declaration (null when there is none) and the
-    // map's code page as its header gives it (nothing when the header has
-    // none) whether text is converted, and prints the decision: the
-    // conversion line, or a warning for a code page the converter library
-    // does not know.
-    static TextCodePage forLayer(const char* layerDeclaration,
-                                 const std::optional<std::string>& mapCodePage);
+    // Decides from the layer's declaration and the map's code page as its
+    // header gives it (nothing when the header has none) whether text is
+    // converted, and prints the decision: the conversion line, or a warning
+    // for a code page the converter library does not know.
+    //
+    // The declaration is `givenCodePage` when it is not null (the user's
+    // name for the layer's code page, in any form a .cpg file takes, named
+    // in the conversion line as given), else the table's own: the .cpg file
+    // or the language driver byte. When the table declares nothing and the
+    // map's code page is known, every value of every record is read once
+    // first: values in UTF-8 are converted from UTF-8, other text is
+    // written as stored and counted for a closing warning.
+    static TextCodePage forLayer(DBFHandle hDBF, const std::optional<std::string>& mapCodePage,
+                                 const char* givenCodePage = nullptr);
+
+    // A text typed on the command line (the map's name or ID) as the map's
+    // header holds it: converted from UTF-8 to the map's code page, with
+    // the transliteration values get, when it is valid UTF-8 and the map's
+    // code page (as its header gives it) is known and differs; otherwise
+    // as typed. Prints nothing and counts nothing.
+    static std::string convertCommandLineText(std::string_view text,
+                                              const std::optional<std::string>& mapCodePage);
 
     TextCodePage(TextCodePage&&) noexcept;
     TextCodePage& operator=(TextCodePage&&) noexcept;
@@ -48,6 +51,13 @@ public:
     // text as written, before CR and LF become spaces; valid until the next
     // value.
     std::string_view writeValue(OutputStream& out, const char* value, int record) {
+        if (plainValues_) {
+            // The whole table was read before: no value holds a byte above
+            // 127, a CR or an LF.
+            const std::string_view text(value);
+            out.writeRaw(text);
+            return text;
+        }
         // Plain ASCII is the same in every code page this program converts
         // between: it is written straight away.
         const char* p = value;
@@ -77,20 +87,20 @@ public:
     void printClosingWarnings() const;
 
 private:
-    struct Converter;
     TextCodePage();
 
     std::string_view writeSpecialValue(OutputStream& out, std::string_view value, int record);
     static void writeWithoutLineBreaks(OutputStream& out, std::string_view text);
 
-    std::unique_ptr<Converter> converter_;
+    std::unique_ptr<TextConverter> converter_;
     bool asciiPassesThrough_ = true;
-    bool watchForUtf8_ = false;
+    bool plainValues_ = false;
+    bool countStored_ = false;  // undeclared text beyond ASCII is written as stored
     std::string mapCodePage_;
     int nLacking_ = 0;
     int firstLacking_ = 0;
-    int nLookLikeUtf8_ = 0;
-    int firstLookLikeUtf8_ = 0;
+    int nStored_ = 0;
+    int firstStored_ = 0;
 };
 
 // True when the bytes are valid UTF-8 (no overlong forms, surrogates or

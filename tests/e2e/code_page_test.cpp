@@ -1,6 +1,7 @@
 // Text code pages: attribute values and column names reach the map in the
 // code page its header declares, converted from the layer's declared one.
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,7 +32,8 @@ struct Conversion {
 Conversion convertNames(const std::string& name, const Declaration& declaration,
                         const std::vector<std::string>& names,
                         const std::optional<std::string>& dictionary = std::nullopt,
-                        const std::string& columnName = "NOTE") {
+                        const std::string& columnName = "NOTE",
+                        const std::function<void(std::string& dbf)>& editTable = {}) {
     const fs::path dir = scratchFolder("CodePage." + name);
     Layer layer;
     layer.fields = {{"TYPE", FTString, 8, 0}, {"NAME", FTString, 80, 0}, {columnName, FTString, 4, 0}};
@@ -43,6 +45,7 @@ Conversion convertNames(const std::string& name, const Declaration& declaration,
     if (declaration.cpg != nullptr) writeFile(dir / "layer.cpg", declaration.cpg);
     std::string dbf = readFile(dir / "layer.dbf");
     dbf[29] = static_cast<char>(declaration.languageDriver);
+    if (editTable) editTable(dbf);
     writeFile(dir / "layer.dbf", dbf);
     std::vector<std::string> args = {"layer.shp", "TYPE", "NAME"};
     if (dictionary) {
@@ -152,10 +155,8 @@ TEST(CodePage, DeclarationsAreReadInTheirSpellings) {
         {"ByteOrderMark", {"\xef\xbb\xbfUTF-8"}, "\xc5\x81", kUtf8ToMap, "\xa3"},
         // The .cpg wins over the byte.
         {"CpgOverDriver", {"UTF-8", 0xC9}, "\xc5\x81", kUtf8ToMap, "\xa3"},
-        // LDID/87 ("ANSI") and nothing declared: written as stored.
-        {"Ldid87", {nullptr, 0x57}, "\xcc\xee", "", "\xcc\xee"},
-        {"NoDriver", {nullptr, 0}, "\xcc\xee", "", "\xcc\xee"},
-        {"EmptyCpg", {""}, "\xcc\xee", "", "\xcc\xee"},
+        // LDID/87 ("ANSI"), no language driver and an empty .cpg declare
+        // nothing: see UndeclaredTextIsReadBeforeTheFirstSection.
         // Names the converter library knows.
         {"Koi8r", {"KOI8-R"}, "\xed\xcf\xd3\xcb\xd7\xc1", "[INF] Text is converted from KOI8-R to code page 1250.\n",
          "Moskva", true},
@@ -185,20 +186,88 @@ TEST(CodePage, InvalidBytesBecomeQuestionMarks) {
                      "the nearest Latin letters or \"?\" (first: record 2)."));
 }
 
-TEST(CodePage, UndeclaredUtf8IsPointedOut) {
-    const std::vector<std::string> names = {"plain", "\xc5\x81\xc3\xb3\x64\xc5\xba", "\xa3\xf3\x64\x9f",
-                                            "Stra\xc3\x9f\x65"};
-    const Conversion conversion = convertNames("Undeclared", {}, names);
-    EXPECT_EQ(conversion.lines, linesOf(names));
-    EXPECT_EQ(conversion.out,
-              runOut(4, "",
-                     "\n[WRN] 2 values look like UTF-8 text, but the layer does not declare its code "
-                     "page; they were written as stored (first: record 2)."));
-    // A map in UTF-8 takes such text as it is.
-    const std::string dictionary = "[IMG ID]\nCodepage=65001\n[END-IMG ID]\n";
-    const Conversion toUtf8 = convertNames("UndeclaredUtf8Map", {}, names, dictionary);
-    EXPECT_EQ(toUtf8.lines, linesOf(names));
-    EXPECT_EQ(toUtf8.out, runOut(4, "", "", "[INF] Using dictionary file: dict.txt\n"));
+// The byte offset of record r (0-based) in a .dbf file's bytes.
+std::size_t recordOffset(const std::string& dbf, std::size_t r) {
+    const auto byteAt = [&](std::size_t i) { return static_cast<std::size_t>(static_cast<unsigned char>(dbf[i])); };
+    const std::size_t nHeaderLength = byteAt(8) | byteAt(9) << 8;
+    const std::size_t nRecordLength = byteAt(10) | byteAt(11) << 8;
+    return nHeaderLength + r * nRecordLength;
+}
+
+TEST(CodePage, UndeclaredTextIsReadBeforeTheFirstSection) {
+    const std::string lodz = "\xc5\x81\xc3\xb3\x64\xc5\xba";  // Łódź in UTF-8
+    const std::string lodz1250 = "\xa3\xf3\x64\x9f";
+    const std::string strasse = "Stra\xc3\x9f\x65";
+    const std::string foundUtf8 =
+        "[INF] Text is converted from UTF-8 (found in the values; the layer declares no code page) "
+        "to code page 1250.\n";
+    const auto asStored = [](int nValues, int first, const char* codePage = "1250") {
+        return "\n[WRN] " + std::to_string(nValues) +
+               " values have letters beyond ASCII in a table that does not declare its code page; "
+               "they were written as stored, which map compilers read as code page " +
+               codePage + " (first: record " + std::to_string(first) + ").";
+    };
+    const std::string utf8Map = "[IMG ID]\nCodepage=65001\n[END-IMG ID]\n";
+    const std::string noCodePageMap = "[IMG ID]\nID=1\n[END-IMG ID]\n";
+    // Record 3 (0-based 2) marked deleted, its NOTE field holding Latin-1.
+    const auto deletedLatin1 = [](std::string& dbf) {
+        const std::size_t at = recordOffset(dbf, 2);
+        dbf[at] = '*';
+        dbf.replace(at + 1 + 8 + 80, 4, "\xe9t\xe9 ");
+    };
+    // NOTE holds "n", a NUL and a Latin-1 byte: shapelib's value ends at the NUL.
+    const auto afterNul = [](std::string& dbf) { dbf.replace(recordOffset(dbf, 0) + 1 + 8 + 80, 4, std::string("n\0\xe9\xe9", 4)); };
+    const struct {
+        const char* name;
+        Declaration declaration;
+        std::vector<std::string> labels;
+        std::optional<std::string> dictionary;
+        std::function<void(std::string&)> editTable;
+        std::string message;  // before the kind message
+        std::vector<std::string> written;
+        std::string afterLoop;
+        std::vector<std::string> notes;  // the NOTE values written, "n" when empty
+    } cases[] = {
+        // Valid UTF-8 throughout: converted as from a declared UTF-8 layer,
+        // whether the language driver says "ANSI", nothing, or the .cpg is empty.
+        {"Ldid87Utf8", {nullptr, 0x57}, {"plain", lodz, strasse}, std::nullopt, {}, foundUtf8,
+         {"plain", lodz1250, "Stra\xdf\x65"}, "", {}},
+        {"NoDriverUtf8", {nullptr, 0}, {lodz}, std::nullopt, {}, foundUtf8, {lodz1250}, "", {}},
+        {"EmptyCpgUtf8", {"", 0}, {"\xd0\x9c\xd0\xbe"}, std::nullopt, {}, foundUtf8, {"Mo"},
+         "\n[WRN] 1 values have characters that code page 1250 lacks; they were written as the "
+         "nearest Latin letters or \"?\" (first: record 1).", {}},
+        // ASCII only: nothing to say.
+        {"Ascii", {nullptr, 0x57}, {"plain", "text"}, std::nullopt, {}, "", {"plain", "text"}, "", {}},
+        // UTF-8 mixed with code page 1250, or Latin-1 alone: as stored, and
+        // the values beyond ASCII counted.
+        {"Mixed", {nullptr, 0x57}, {"plain", lodz, lodz1250}, std::nullopt, {}, "", {"plain", lodz, lodz1250},
+         asStored(2, 2), {}},
+        {"Latin1", {nullptr, 0}, {"Caf\xe9", "plain", "\xe9t\xe9"}, std::nullopt, {}, "",
+         {"Caf\xe9", "plain", "\xe9t\xe9"}, asStored(2, 1), {}},
+        {"Cp1251", {""}, {"\xcc\xee"}, std::nullopt, {}, "", {"\xcc\xee"}, asStored(1, 1), {}},
+        // A map in UTF-8 takes UTF-8 as it is; other text is said.
+        {"Utf8MapUtf8", {nullptr, 0x57}, {lodz, strasse}, utf8Map, {}, "", {lodz, strasse}, "", {}},
+        {"Utf8MapLatin1", {nullptr, 0x57}, {"Caf\xe9"}, utf8Map, {}, "", {"Caf\xe9"}, asStored(1, 1, "65001"), {}},
+        // A map whose code page is not known: as stored, nothing said.
+        {"UnknownMapLatin1", {nullptr, 0x57}, {"Caf\xe9"}, noCodePageMap, {}, "", {"Caf\xe9"}, "", {}},
+        // A deleted record is read like the others: its Latin-1 keeps the
+        // whole table as stored.
+        {"DeletedRecord", {nullptr, 0x57}, {lodz, "plain", "x"}, std::nullopt, deletedLatin1, "",
+         {lodz, "plain", "x"}, asStored(2, 1), {"n", "n", "\xe9t\xe9"}},
+        // Bytes after a NUL are no part of the value.
+        {"AfterNul", {nullptr, 0x57}, {lodz}, std::nullopt, afterNul, foundUtf8, {lodz1250}, "", {}},
+    };
+    for (const auto& c : cases) {
+        const Conversion conversion = convertNames(std::string("Undeclared.") + c.name, c.declaration,
+                                                   c.labels, c.dictionary, "NOTE", c.editTable);
+        std::string lines;
+        for (std::size_t i = 0; i < c.written.size(); ++i) {
+            lines += "Type=1\nLabel=" + c.written[i] + "\nNOTE=" + (c.notes.empty() ? "n" : c.notes[i]) + "\n";
+        }
+        EXPECT_EQ(conversion.lines, lines) << c.name;
+        const std::string header = c.dictionary ? "[INF] Using dictionary file: dict.txt\n" : kNoDictionary;
+        EXPECT_EQ(conversion.out, runOut(c.labels.size(), c.message, c.afterLoop, header)) << c.name;
+    }
 }
 
 TEST(CodePage, DictionaryDeclaresTheMapsCodePage) {

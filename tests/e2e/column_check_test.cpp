@@ -144,19 +144,20 @@ TEST(Columns, TypeValuesAreCheckedAsWritten) {
 }
 
 TEST(Columns, TypeWarningIsTheLastClosingWarning) {
-    // Undeclared UTF-8 in a label and a text type: the text's warning first.
+    // Undeclared Latin-1 in a label and a text type: the text's warning first.
     const fs::path dir = scratchFolder("Columns.Order");
     Layer layer;
     layer.fields = {{"GTYPE", FTString, 12, 0}, {"name", FTString, 12, 0}};
     layer.shapes = {point(1, 2), nullShape()};
-    layer.records = {{"primary", "Stra\xc3\x9f\x65"}, {"1", "x"}};
+    layer.records = {{"primary", "Stra\xdf\x65"}, {"1", "x"}};
     writeLayer(dir / "layer", layer);
     const RunResult run = runProgram(dir, {"layer.shp", "GTYPE", "name"});
     EXPECT_EQ(maskRunningTime(run.out),
               convertedRun("layer.shp", "Point", progress({0, 50}),
                            "\n[WRN] 1 records without coordinates were skipped (first: record 2)."
-                           "\n[WRN] 1 values look like UTF-8 text, but the layer does not declare its "
-                           "code page; they were written as stored (first: record 1)."
+                           "\n[WRN] 1 values have letters beyond ASCII in a table that does not "
+                           "declare its code page; they were written as stored, which map "
+                           "compilers read as code page 1250 (first: record 1)."
                            "\n[WRN] 1 records have a type value that is not a number, which map "
                            "compilers reject (first: record 1)."));
 }
