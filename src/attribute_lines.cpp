@@ -1,5 +1,6 @@
 #include "attribute_lines.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -37,10 +38,11 @@ ColumnTitle readColumnTitle(DBFHandle hDBF) {
     return columnTitle;
 }
 
-void warnAboutMissingColumns(const ColumnTitle& columnTitle, const RunOptions& options) {
-    warnIfMissing(columnTitle, options.typeColumn, "Type");
+void warnAboutMissingColumns(const ColumnTitle& columnTitle, const RunOptions& options,
+                             bool checkType) {
+    if (checkType) warnIfMissing(columnTitle, options.typeColumn, "Type");
     // The type column's warning covers a label naming the same column.
-    if (options.labelColumn != options.typeColumn) {
+    if (options.labelColumn != options.typeColumn || !checkType) {
         warnIfMissing(columnTitle, options.labelColumn, "Label");
     }
 }
@@ -62,42 +64,133 @@ bool isTypeNumber(std::string_view value) {
     return true;
 }
 
+void warnAboutCompilerKeys(const ColumnTitle& columnTitle, const RunOptions& options) {
+    if (!options.includeAll) return;
+    static constexpr const char* kKeys[] = {"Type",    "SubType",  "Label", "Label2", "Label3",
+                                            "EndLevel", "Levels", "RoadID", "RouteParam"};
+    const auto isNumbered = [](std::string_view name, std::string_view stem) {
+        return name.size() == stem.size() + 1 && equalsIgnoringCase(name.substr(0, stem.size()), stem) &&
+               name.back() >= '0' && name.back() <= '9';
+    };
+    for (const std::string& name : columnTitle.names) {
+        if (name == options.typeColumn || name == options.labelColumn) continue;
+        bool isKey = isNumbered(name, "Data") || isNumbered(name, "Origin");
+        for (const char* key : kKeys) isKey = isKey || equalsIgnoringCase(name, key);
+        if (isKey) {
+            printOut("[WRN] The column " + name +
+                     " is written as a key that map compilers read and may override the section's "
+                     "own; give n as include all, or rename the column.\n");
+        }
+    }
+}
+
 AttributeLines::AttributeLines(DBFHandle hDBF, const ColumnTitle& columnTitle,
-                               const RunOptions& options, TextCodePage& text)
-    : hDBF_(hDBF), text_(text) {
+                               const RunOptions& options, TextCodePage& text,
+                               const TypeMap* typeMap)
+    : hDBF_(hDBF), text_(text), typeMap_(typeMap), endLevel_(options.endLevel) {
     // The first rule that fits decides each column's key: type, then label,
     // then the column's own name when every column is wanted.
+    bool typeWritten = false;
     int field = 0;
     for (const std::string& name : columnTitle.names) {
         if (name == options.typeColumn) {
-            columns_.push_back({field, "Type=", true});
+            if (typeMap == nullptr) {
+                columns_.push_back({field, "Type=", Kind::Value, true});
+            } else if (!typeWritten) {
+                // With a type map the column is only looked up; its first
+                // place gets the Type line.
+                if (!typeMap->onlyDefault()) typeField_ = field;
+                if (name == options.labelColumn) {
+                    columns_.push_back({field, "Label=", Kind::MappedTypeAndLabel, false});
+                } else {
+                    columns_.push_back({field, "Type=", Kind::MappedType, false});
+                }
+            }
+            typeWritten = true;
         } else if (name == options.labelColumn) {
-            columns_.push_back({field, "Label=", false});
+            columns_.push_back({field, "Label=", Kind::Value, false});
         } else if (options.includeAll) {
-            columns_.push_back({field, text.convertName(name) + "=", false});
+            columns_.push_back({field, text.convertName(name) + "=", Kind::Value, false});
         }
         ++field;
     }
+    // Without a type column the Type line comes first.
+    if (typeMap != nullptr && !typeWritten) {
+        columns_.insert(columns_.begin(), Column{-1, "Type=", Kind::MappedType, false});
+    }
+}
+
+bool AttributeLines::selectRecord(int record) {
+    if (typeMap_ == nullptr) return true;
+    std::string_view value;
+    if (typeField_ >= 0) {
+        const char* stored = DBFReadStringAttribute(hDBF_, record, typeField_);
+        if (stored != nullptr) value = text_.valueAsUtf8(stored);
+    }
+    rule_ = typeMap_->find(value);
+    if (rule_ != nullptr) return true;
+    if (nUnlisted_ == 0) firstUnlisted_ = record + 1;
+    ++nUnlisted_;
+    if (unlistedValues_.size() < 6 &&
+        std::find(unlistedValues_.begin(), unlistedValues_.end(), value) == unlistedValues_.end()) {
+        unlistedValues_.emplace_back(value);
+    }
+    return false;
+}
+
+void AttributeLines::writeValue(OutputStream& out, int record, int field, bool isType,
+                                bool& badType) {
+    // No text (an unreadable record) gives an empty value: the section
+    // keeps its keys.
+    const char* value = DBFReadStringAttribute(hDBF_, record, field);
+    std::string_view written;
+    if (value != nullptr) written = text_.writeValue(out, value, record);
+    // The type as written: converted, and with any CR or LF, which are
+    // written as spaces, no number.
+    if (isType) badType |= !isTypeNumber(written);
+    out.newline();
 }
 
 void AttributeLines::write(OutputStream& out, int record) {
     bool badType = false;
     for (const Column& column : columns_) {
-        out.writeRaw(column.key);
-        // No text (an unreadable record) gives an empty value: the section
-        // keeps its keys.
-        const char* value = DBFReadStringAttribute(hDBF_, record, column.field);
-        std::string_view written;
-        if (value != nullptr) written = text_.writeValue(out, value, record);
-        // The type as written: converted, and with any CR or LF, which are
-        // written as spaces, no number.
-        if (column.isType) badType |= !isTypeNumber(written);
-        out.newline();
+        switch (column.kind) {
+            case Kind::Value:
+                out.writeRaw(column.key);
+                writeValue(out, record, column.field, column.isType, badType);
+                break;
+            case Kind::MappedType:
+                out.writeRaw("Type=", 5);
+                out.writeRaw(rule_->typeText);
+                out.newline();
+                break;
+            case Kind::MappedTypeAndLabel:
+                out.writeRaw("Type=", 5);
+                out.writeRaw(rule_->typeText);
+                out.newline();
+                out.writeRaw(column.key);
+                writeValue(out, record, column.field, false, badType);
+                break;
+        }
     }
     if (badType) {
         if (nBadTypes_ == 0) firstBadType_ = record + 1;
         ++nBadTypes_;
     }
+}
+
+void AttributeLines::printUnlistedWarning() const {
+    if (nUnlisted_ == 0) return;
+    std::string values;
+    for (std::size_t i = 0; i < unlistedValues_.size() && i < 5; ++i) {
+        if (i > 0) values += ", ";
+        values += unlistedValues_[i].empty() ? "\"\"" : unlistedValues_[i];
+    }
+    if (unlistedValues_.size() > 5) values += ", ...";
+    printOut("\n[WRN] " + std::to_string(nUnlisted_) +
+             " records have a type value the type map does not list and were skipped (first: "
+             "record " +
+             std::to_string(firstUnlisted_) + "; values: " + values + ").");
 }
 
 void AttributeLines::printClosingWarnings() const {

@@ -11,6 +11,7 @@
 #include "output_stream.h"
 #include "run_options.h"
 #include "text_code_page.h"
+#include "type_map.h"
 
 namespace orvtessel {
 
@@ -24,39 +25,80 @@ ColumnTitle readColumnTitle(DBFHandle hDBF);
 
 // Warns when the type or the label column names no column of the table,
 // and names a column that differs only in case.
-void warnAboutMissingColumns(const ColumnTitle& columnTitle, const RunOptions& options);
+// The type column is left out of the check when `checkType` is false.
+void warnAboutMissingColumns(const ColumnTitle& columnTitle, const RunOptions& options,
+                             bool checkType = true);
 
 // True for a type value map compilers take as a number: decimal digits
 // (with a leading zero, octal ones only), or 0x and hexadecimal digits.
 bool isTypeNumber(std::string_view value);
 
+// Warns once per column that include-all writes under a name map compilers
+// read as a key of their own (Label, EndLevel, Data1, ...).
+void warnAboutCompilerKeys(const ColumnTitle& columnTitle, const RunOptions& options);
+
 // Writes the attribute lines of one record: one "key=value" line per
 // column, in column order; the type column under "Type", the label column
 // under "Label" and, unless include-all is off, every other column under
-// its own name.
+// its own name. With a type map, the Type line holds the type of the rule
+// the type column's value selects.
 class AttributeLines {
 public:
+    // `typeMap` may be null; it must outlive the lines.
     AttributeLines(DBFHandle hDBF, const ColumnTitle& columnTitle, const RunOptions& options,
-                   TextCodePage& text);
+                   TextCodePage& text, const TypeMap* typeMap);
+
+    // Looks up the record's type in the type map. False when the map has no
+    // rule for it: the record then gets no section, and is counted.
+    bool selectRecord(int record);
 
     void write(OutputStream& out, int record);
+
+    // The section's "EndLevel=N" line, when the type map's rule or the
+    // --end-level option gives one.
+    void writeEndLevel(OutputStream& out) const {
+        const int level = rule_ != nullptr && rule_->endLevel >= 0 ? rule_->endLevel : endLevel_;
+        if (level >= 0) {
+            char line[] = "EndLevel=0\r\n";
+            line[9] = static_cast<char>('0' + level);
+            out.writeRaw(line, sizeof line - 1);
+        }
+    }
+
+    // The warning about records whose type value the type map does not list.
+    void printUnlistedWarning() const;
 
     // The closing warnings about the written values: the text's, then the
     // type values map compilers reject.
     void printClosingWarnings() const;
 
 private:
+    enum class Kind {
+        Value,              // the key, then the column's value
+        MappedType,         // "Type=" and the rule's type; the column is not read
+        MappedTypeAndLabel  // the rule's Type line, then the column's value as Label
+    };
     struct Column {
         int field;
         std::string key;  // the key followed by "="
-        bool isType;
+        Kind kind;
+        bool isType;      // a Type line whose value must be a number
     };
+
+    void writeValue(OutputStream& out, int record, int field, bool isType, bool& badType);
 
     DBFHandle hDBF_;
     TextCodePage& text_;
+    const TypeMap* typeMap_;
+    int typeField_ = -1;  // the first column of the type column's name
+    int endLevel_ = -1;
+    const TypeRule* rule_ = nullptr;
     std::vector<Column> columns_;
     int nBadTypes_ = 0;
     int firstBadType_ = 0;
+    int nUnlisted_ = 0;
+    int firstUnlisted_ = 0;
+    std::vector<std::string> unlistedValues_;  // the first six distinct ones
 };
 
 }  // namespace orvtessel

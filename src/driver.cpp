@@ -1,5 +1,6 @@
 #include "driver.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -29,6 +30,7 @@
 #include "run_options.h"
 #include "sequential_hooks.h"
 #include "text_code_page.h"
+#include "type_map.h"
 
 namespace orvtessel {
 namespace {
@@ -88,21 +90,33 @@ long long clockMilliseconds() {
 
 // Writes the header and tells the code page it declares (nothing when a
 // dictionary declares none).
-bool writeMapHeader(OutputStream& out, const RunOptions& options,
-                    std::optional<std::string>& mapCodePage) {
+bool writeMapHeader(OutputStream& out, const RunOptions& options, MapHeaderInfo& header) {
     if (!options.dictionaryPath) {
         printOut("[INF] No dictionary file provided, using default\n");
-        writeDefaultHeader(out);
-        mapCodePage = kDefaultHeaderCodePage;
+        header = writeDefaultHeader(out);
         return true;
     }
     printOut("[INF] Using dictionary file: " + *options.dictionaryPath + "\n");
-    if (!copyDictionary(out, *options.dictionaryPath, options.mapId, options.mapName,
-                        mapCodePage)) {
+    if (!copyDictionary(out, *options.dictionaryPath, options.mapId, options.mapName, header)) {
         printOut("[ERR] Dictionary file not found. Exiting...\n");
         return false;
     }
     return true;
+}
+
+// Map compilers cap an end level at the header's highest level: said once,
+// with the largest level that is not below the number of levels.
+void warnAboutEndLevels(const RunOptions& options, const TypeMap* typeMap,
+                        const MapHeaderInfo& header) {
+    if (!header.nLevels) return;
+    int largest = options.endLevel;
+    if (typeMap != nullptr) {
+        for (const TypeRule& rule : typeMap->rules()) largest = std::max(largest, rule.endLevel);
+    }
+    if (largest >= 0 && largest >= *header.nLevels) {
+        printOut("[WRN] End level " + std::to_string(largest) + " is not below the header's Levels=" +
+                 std::to_string(*header.nLevels) + "; map compilers cap it.\n");
+    }
 }
 
 #ifndef _WIN32
@@ -173,6 +187,16 @@ int runConverter(int argc, const char* const* argv) {
         return kExitFailure;
     }
 
+    std::optional<TypeMap> typeMap;
+    if (options.typeMapPath) {
+        std::string error;
+        typeMap = TypeMap::read(*options.typeMapPath, error);
+        if (!typeMap) {
+            printOut(error);
+            return kExitFailure;
+        }
+    }
+
     // Until close() succeeds, the output path keeps what it held before.
     OutputStream out;
     if (!out.open(options.outputFileName)) {
@@ -181,13 +205,22 @@ int runConverter(int argc, const char* const* argv) {
         return kExitFailure;
     }
 
-    std::optional<std::string> mapCodePage;
-    if (!writeMapHeader(out, options, mapCodePage)) return kExitFailure;
+    MapHeaderInfo header;
+    if (!writeMapHeader(out, options, header)) return kExitFailure;
     CoordinateSystem coordinates = CoordinateSystem::forLayer(options.layerPath, hSHP.get());
-    TextCodePage text = TextCodePage::forLayer(hDBF.get(), mapCodePage);
+    TextCodePage text =
+        TextCodePage::forLayer(hDBF.get(), header.codePage,
+                               options.layerCodePage ? options.layerCodePage->c_str() : nullptr);
     const ColumnTitle columnTitle = readColumnTitle(hDBF.get());
-    warnAboutMissingColumns(columnTitle, options);
-    AttributeLines attributes(hDBF.get(), columnTitle, options, text);
+    // A type map of "*" alone never reads the type column.
+    warnAboutMissingColumns(columnTitle, options, !(typeMap && typeMap->onlyDefault()));
+    if (typeMap) {
+        printOut("[INF] Types are taken from the type map " + *options.typeMapPath + " (" +
+                 std::to_string(typeMap->size()) + " rules).\n");
+    }
+    warnAboutEndLevels(options, typeMap ? &*typeMap : nullptr, header);
+    warnAboutCompilerKeys(columnTitle, options);
+    AttributeLines attributes(hDBF.get(), columnTitle, options, text, typeMap ? &*typeMap : nullptr);
 
     const std::optional<LayerKind> kind = probeLayerKind(hSHP.get(), options.layerPath);
     if (!kind) return kExitFailure;

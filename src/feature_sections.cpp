@@ -78,6 +78,7 @@ void writePoiSection(OutputStream& out, const SHPObject& shape, int record,
     writeVertexRun(out, vertices, 0, 1);
     out.newline();
     attributes.write(out, record);
+    attributes.writeEndLevel(out);
     out.writeRaw("[END]\r\n\r\n");
 }
 
@@ -89,6 +90,7 @@ void writePolylineSection(OutputStream& out, const SHPObject& shape, int record,
     // One Data0= line per part: joining parts would invent segments.
     writePartLines(out, shape, vertices);
     attributes.write(out, record);
+    attributes.writeEndLevel(out);
     out.writeRaw("[END]\r\n\r\n");
 }
 
@@ -105,6 +107,7 @@ void writePolygonSection(OutputStream& out, const SHPObject& shape, int record,
         out.writeRaw(number, static_cast<std::size_t>(n));
         out.newline();
     }
+    attributes.writeEndLevel(out);
     out.writeRaw("[END]\r\n\r\n");
 }
 

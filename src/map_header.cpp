@@ -1,5 +1,6 @@
 #include "map_header.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string_view>
@@ -8,6 +9,7 @@
 
 #include "ascii_text.h"
 #include "console.h"
+#include "text_code_page.h"
 
 namespace orvtessel {
 namespace {
@@ -41,6 +43,9 @@ constexpr std::string_view kDefaultHeader =
     "[END-IMG ID]\n"
     "\n";
 
+constexpr const char* kDefaultHeaderCodePage = "1250";
+constexpr int kDefaultHeaderLevels = 4;
+
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -56,68 +61,97 @@ FilePtr openDictionary(const std::string& path) {
     return file;
 }
 
-// The value of a "Codepage=" line, key in any case and blanks around key
-// and value ignored; nothing for any other line.
-std::optional<std::string> codePageOf(std::string_view dictionaryLine) {
-    const std::size_t equals = dictionaryLine.find('=');
+// The value of a "key=value" line whose key is `key` (in any case, blanks
+// around key and value ignored); nothing for any other line.
+std::optional<std::string_view> valueOf(std::string_view headerLine, std::string_view key) {
+    const std::size_t equals = headerLine.find('=');
     if (equals == std::string_view::npos ||
-        !equalsIgnoringCase(trimmed(dictionaryLine.substr(0, equals), " \t"), "Codepage")) {
+        !equalsIgnoringCase(trimmed(headerLine.substr(0, equals), " \t"), key)) {
         return std::nullopt;
     }
-    return std::string(trimmed(dictionaryLine.substr(equals + 1), " \t"));
+    return trimmed(headerLine.substr(equals + 1), " \t");
 }
 
-void writeDictionaryLine(OutputStream& out, std::string_view dictionaryLine,
-                         const std::optional<std::string>& mapId,
-                         const std::optional<std::string>& mapName,
-                         std::optional<std::string>& codePage) {
-    if (!codePage) codePage = codePageOf(dictionaryLine);
-    if (mapId && dictionaryLine == "ID=") {
-        out.write("ID=");
-        out.write(*mapId);
-        printOut("[INF] Using custom ID: " + *mapId + "\n");
-    } else if (mapName && dictionaryLine == "Name=") {
-        out.write("Name=");
-        out.write(*mapName);
-        printOut("[INF] Using custom map name: " + *mapName + "\n");
-    } else {
-        // The line holds no LF; a lone CR stays as it is.
-        out.writeRaw(dictionaryLine);
+// Calls writeLine for each line of the text: everything up to the next LF,
+// a CR right before the LF belonging to the line end. A last line without
+// a line end is still a line, and a final line end opens no further line.
+template <typename WriteLine>
+void forEachLine(std::string_view text, WriteLine writeLine) {
+    while (!text.empty()) {
+        const std::size_t lf = text.find('\n');
+        std::string_view line = text.substr(0, lf);
+        if (lf != std::string_view::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+        writeLine(line);
+        text.remove_prefix(lf == std::string_view::npos ? text.size() : lf + 1);
     }
-    out.newline();
+}
+
+bool readDictionary(const std::string& path, std::string& text) {
+    FilePtr dictionaryFile = openDictionary(path);
+    if (!dictionaryFile) return false;
+    char chunk[65536];
+    std::size_t nRead = 0;
+    while ((nRead = std::fread(chunk, 1, sizeof chunk, dictionaryFile.get())) > 0) {
+        text.append(chunk, nRead);
+    }
+    return std::ferror(dictionaryFile.get()) == 0;
 }
 
 }  // namespace
 
-void writeDefaultHeader(OutputStream& out) { out.write(kDefaultHeader); }
+void MapHeaderReader::readLine(std::string_view headerLine) {
+    if (!info_.codePage) {
+        if (const auto value = valueOf(headerLine, "Codepage")) info_.codePage = std::string(*value);
+    }
+    if (!levelsSeen_) {
+        if (const auto value = valueOf(headerLine, "Levels")) {
+            levelsSeen_ = true;
+            const bool isNumber = !value->empty() && value->size() <= 9 &&
+                                  std::all_of(value->begin(), value->end(),
+                                              [](char c) { return c >= '0' && c <= '9'; });
+            if (isNumber) info_.nLevels = std::stoi(std::string(*value));
+        }
+    }
+}
+
+MapHeaderInfo writeDefaultHeader(OutputStream& out) {
+    out.write(kDefaultHeader);
+    MapHeaderInfo info;
+    info.codePage = kDefaultHeaderCodePage;
+    info.nLevels = kDefaultHeaderLevels;
+    return info;
+}
 
 bool copyDictionary(OutputStream& out, const std::string& dictionaryPath,
                     const std::optional<std::string>& mapId,
-                    const std::optional<std::string>& mapName,
-                    std::optional<std::string>& codePage) {
-    codePage.reset();
-    FilePtr dictionaryFile = openDictionary(dictionaryPath);
-    if (!dictionaryFile) return false;
+                    const std::optional<std::string>& mapName, MapHeaderInfo& info) {
+    // Read whole first: the code page the ID and name are converted to may
+    // come after their lines.
+    std::string text;
+    if (!readDictionary(dictionaryPath, text)) return false;
+    MapHeaderReader reader;
+    forEachLine(text, [&](std::string_view line) { reader.readLine(line); });
+    info = reader.info();
 
-    // A line is everything up to the next LF; a CR right before the LF
-    // belongs to the line end. A last line without a line end is still a
-    // line, and a final line end opens no further line.
-    std::string dictionaryLine;
-    char chunk[65536];
-    std::size_t nRead = 0;
-    while ((nRead = std::fread(chunk, 1, sizeof chunk, dictionaryFile.get())) > 0) {
-        std::string_view rest(chunk, nRead);
-        for (std::size_t lf = rest.find('\n'); lf != std::string_view::npos;
-             lf = rest.find('\n')) {
-            dictionaryLine.append(rest.data(), lf);
-            if (!dictionaryLine.empty() && dictionaryLine.back() == '\r') dictionaryLine.pop_back();
-            writeDictionaryLine(out, dictionaryLine, mapId, mapName, codePage);
-            dictionaryLine.clear();
-            rest.remove_prefix(lf + 1);
+    std::optional<std::string> writtenId;
+    std::optional<std::string> writtenName;
+    if (mapId) writtenId = TextCodePage::convertCommandLineText(*mapId, info.codePage);
+    if (mapName) writtenName = TextCodePage::convertCommandLineText(*mapName, info.codePage);
+    forEachLine(text, [&](std::string_view dictionaryLine) {
+        if (mapId && dictionaryLine == "ID=") {
+            out.write("ID=");
+            out.write(*writtenId);
+            printOut("[INF] Using custom ID: " + *mapId + "\n");
+        } else if (mapName && dictionaryLine == "Name=") {
+            out.write("Name=");
+            out.write(*writtenName);
+            printOut("[INF] Using custom map name: " + *mapName + "\n");
+        } else {
+            // The line holds no LF; a lone CR stays as it is.
+            out.writeRaw(dictionaryLine);
         }
-        dictionaryLine.append(rest.data(), rest.size());
-    }
-    if (!dictionaryLine.empty()) writeDictionaryLine(out, dictionaryLine, mapId, mapName, codePage);
+        out.newline();
+    });
     return true;
 }
 

@@ -9,18 +9,33 @@
 
 namespace orvtessel {
 
-// The code page the built-in header declares.
-inline constexpr const char* kDefaultHeaderCodePage = "1250";
+// What the rest of the run needs to know of the map's header: its code
+// page and its number of levels, as its first "Codepage=" and "Levels="
+// lines give them (keys in any case, as map compilers read them).
+struct MapHeaderInfo {
+    std::optional<std::string> codePage;  // nothing when there is no such line
+    std::optional<int> nLevels;           // nothing without a line whose value is a number
+};
 
-void writeDefaultHeader(OutputStream& out);
+// Reads the code page and levels from header lines.
+class MapHeaderReader {
+public:
+    void readLine(std::string_view headerLine);
+    const MapHeaderInfo& info() const { return info_; }
+
+private:
+    MapHeaderInfo info_;
+    bool levelsSeen_ = false;
+};
+
+// Writes the built-in block; returns what it declares.
+MapHeaderInfo writeDefaultHeader(OutputStream& out);
 
 // Copies the dictionary line by line. Returns false when the file cannot be
-// opened (or is not a regular file); the caller then ends the run.
-// `codePage` receives the value of the first line whose key is "Codepage"
-// (in any case, as map compilers read it), or nothing when there is none.
+// opened or read (or is a folder); the caller then ends the run. A map ID
+// or map name in UTF-8 is converted to the dictionary's code page.
 bool copyDictionary(OutputStream& out, const std::string& dictionaryPath,
                     const std::optional<std::string>& mapId,
-                    const std::optional<std::string>& mapName,
-                    std::optional<std::string>& codePage);
+                    const std::optional<std::string>& mapName, MapHeaderInfo& info);
 
 }  // namespace orvtessel

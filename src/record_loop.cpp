@@ -134,6 +134,13 @@ void runRecordLoop(OutputStream& out, SHPHandle hSHP, DBFHandle hDBF, LayerKind 
     for (int r = 0; r < nRecords; ++r) {
         ShapePtr shape(r < nShapes ? SHPReadObject(hSHP, r) : nullptr);
         if (shape && shapeHasCoordinates(*shape)) {
+            // A type the type map does not list gets no section either;
+            // the attribute lines count it.
+            if (!attributes.selectRecord(r)) {
+                shape.reset();
+                progress.reportProgress(r, nRecords);
+                continue;
+            }
             switch (kind) {
                 case LayerKind::Point:
                     writePoiSection(out, *shape, r, coordinates, attributes);
@@ -162,6 +169,7 @@ void runRecordLoop(OutputStream& out, SHPHandle hSHP, DBFHandle hDBF, LayerKind 
                       nSkipped, firstSkipped);
         printOut(message);
     }
+    attributes.printUnlistedWarning();
     coordinates.printUnconvertibleWarning();
     if (nShapes > nRecords) {
         std::snprintf(message, sizeof message,

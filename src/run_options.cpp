@@ -2,10 +2,12 @@
 
 #include <string_view>
 
+#include "code_page_names.h"
+
 namespace orvtessel {
 namespace {
 
-enum class OptionId { Output, Quiet, Help, Version };
+enum class OptionId { Output, Quiet, Help, Version, TypeMap, EndLevel, LayerCodePage };
 
 struct OptionSpec {
     OptionId id;
@@ -19,6 +21,9 @@ constexpr OptionSpec kOptions[] = {
     {OptionId::Quiet, "-q", "--quiet", false},
     {OptionId::Help, "-h", "--help", false},
     {OptionId::Version, "-V", "--version", false},
+    {OptionId::TypeMap, nullptr, "--type-map", true},
+    {OptionId::EndLevel, nullptr, "--end-level", true},
+    {OptionId::LayerCodePage, nullptr, "--layer-code-page", true},
 };
 
 const OptionSpec* findOption(std::string_view name, bool isLong) {
@@ -97,6 +102,27 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
             case OptionId::Quiet:
                 options.quiet = true;
                 break;
+            case OptionId::TypeMap:
+                if (value.empty()) {
+                    return failed(commandLine, "[ERR] Option " + std::string(name) +
+                                                   " needs a value. Exiting...\n");
+                }
+                options.typeMapPath = value;
+                break;
+            case OptionId::EndLevel:
+                if (value.size() != 1 || value[0] < '0' || value[0] > '9') {
+                    return failed(commandLine, "[ERR] Option " + std::string(name) +
+                                                   " does not take the value " + value +
+                                                   ". Exiting...\n");
+                }
+                options.endLevel = value[0] - '0';
+                break;
+            case OptionId::LayerCodePage:
+                if (!isKnownCodePage(value)) {
+                    return failed(commandLine, "[ERR] Code page " + value + " is unknown. Exiting...\n");
+                }
+                options.layerCodePage = value;
+                break;
             case OptionId::Help:
                 commandLine.action = CommandLine::Action::Help;
                 return commandLine;
@@ -144,6 +170,13 @@ const char* helpText() {
            "                     - writes it to standard output (messages then go to\n"
            "                     standard error)\n"
            "  -q, --quiet        print only warnings and errors\n"
+           "  --type-map FILE    take each section's type (and end level) from the rules\n"
+           "                     \"VALUE = TYPE [END_LEVEL]\" of FILE, looked up by the\n"
+           "                     type column's value\n"
+           "  --end-level N      give every section EndLevel=N (0 to 9)\n"
+           "  --layer-code-page CP\n"
+           "                     the layer's code page (UTF-8, 1252, CP1251, ISO-8859-2,\n"
+           "                     ...), instead of its .cpg file or language driver\n"
            "  -h, --help         print this help and exit\n"
            "  -V, --version      print the version and the libraries' versions and exit\n"
            "\n"

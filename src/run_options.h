@@ -18,6 +18,9 @@ struct RunOptions {
 
     std::optional<std::string> outputOption;  // -o, --output
     bool quiet = false;                       // -q, --quiet
+    std::optional<std::string> typeMapPath;   // --type-map
+    int endLevel = -1;                        // --end-level, 0 to 9; -1 when not given
+    std::optional<std::string> layerCodePage; // --layer-code-page, as typed
 
     // The -o path as given, or the layer path with ".mp" appended; "-" is
     // standard output.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <unicode/ucnv.h>
+#include <unicode/ustring.h>
 #include <unicode/ucnv_cb.h>
 #include <unicode/unorm2.h>
 #include <unicode/uset.h>
@@ -342,6 +343,12 @@ bool TextConverter::convert(std::string_view value) {
     return replaced;
 }
 
+struct TextCodePage::Utf8Reader {
+    ConverterPtr source;
+    std::vector<UChar> decoded;
+    std::string utf8;
+};
+
 TextCodePage::TextCodePage() = default;
 TextCodePage::TextCodePage(TextCodePage&&) noexcept = default;
 TextCodePage& TextCodePage::operator=(TextCodePage&&) noexcept = default;
@@ -390,6 +397,7 @@ TextCodePage TextCodePage::forLayer(DBFHandle hDBF, const std::optional<std::str
         source = openConverter(layer.converterName);
         if (!source) printUnknown(declared);
     }
+    if (source) text.layerCodePage_ = canonicalName(source.get());
 
     // The map's code page: a number; 0, a text that is no number, or none
     // at all leave the text as it is.
@@ -415,6 +423,7 @@ TextCodePage TextCodePage::forLayer(DBFHandle hDBF, const std::optional<std::str
         }
         if (mapIsUtf8) return text;
         source = openConverter("UTF-8");
+        text.layerCodePage_ = "UTF-8";
         foundUtf8 = true;
     }
     if (!source || !target || canonicalName(source.get()) == canonicalName(target.get())) {
@@ -504,6 +513,37 @@ std::string TextCodePage::convertName(const std::string& name) {
         if (c == '\r' || c == '\n') c = ' ';
     }
     return written;
+}
+
+std::string_view TextCodePage::valueAsUtf8(std::string_view value) {
+    if (layerCodePage_.empty() || layerCodePage_ == "UTF-8") return value;
+    if (std::none_of(value.begin(), value.end(),
+                     [](char c) { return (static_cast<unsigned char>(c) & 0x80) != 0; }) &&
+        asciiPassesThrough_) {
+        return value;
+    }
+    if (utf8Reader_ == nullptr) {
+        utf8Reader_ = std::make_unique<Utf8Reader>();
+        utf8Reader_->source = openConverter(layerCodePage_);
+    }
+    Utf8Reader& reader = *utf8Reader_;
+    if (!reader.source) return value;
+    UErrorCode status = U_ZERO_ERROR;
+    reader.decoded.resize(value.size() * 2 + 2);
+    ucnv_resetToUnicode(reader.source.get());
+    const int32_t nDecoded =
+        ucnv_toUChars(reader.source.get(), reader.decoded.data(),
+                      static_cast<int32_t>(reader.decoded.size()), value.data(),
+                      static_cast<int32_t>(value.size()), &status);
+    if (U_FAILURE(status)) return value;
+    reader.utf8.resize(static_cast<std::size_t>(nDecoded) * 3 + 4);
+    int32_t nUtf8 = 0;
+    status = U_ZERO_ERROR;
+    u_strToUTF8WithSub(reader.utf8.data(), static_cast<int32_t>(reader.utf8.size()), &nUtf8,
+                       reader.decoded.data(), nDecoded, 0xFFFD, nullptr, &status);
+    if (U_FAILURE(status)) return value;
+    reader.utf8.resize(static_cast<std::size_t>(nUtf8));
+    return reader.utf8;
 }
 
 void TextCodePage::printClosingWarnings() const {

@@ -86,6 +86,11 @@ public:
     // The closing warnings about the text, each only when it applies.
     void printClosingWarnings() const;
 
+    // A value as UTF-8 text, for comparing it with text the user wrote:
+    // converted from the layer's code page, or as stored when the layer's
+    // code page is undeclared or unknown. Valid until the next call.
+    std::string_view valueAsUtf8(std::string_view value);
+
 private:
     TextCodePage();
 
@@ -101,6 +106,12 @@ private:
     int firstLacking_ = 0;
     int nStored_ = 0;
     int firstStored_ = 0;
+
+    // The layer's code page for valueAsUtf8 (empty: as stored), and its
+    // converter, opened when first needed.
+    std::string layerCodePage_;
+    struct Utf8Reader;
+    std::unique_ptr<Utf8Reader> utf8Reader_;
 };
 
 // True when the bytes are valid UTF-8 (no overlong forms, surrogates or

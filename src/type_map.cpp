@@ -1,0 +1,140 @@
+#include "type_map.h"
+
+#include <cctype>
+#include <cstdio>
+#include <memory>
+
+#include <sys/stat.h>
+
+namespace orvtessel {
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view trimBlanks(std::string_view text) {
+    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+void lowerAscii(std::string_view text, std::string& lowered) {
+    lowered.assign(text.data(), text.size());
+    for (char& c : lowered) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+}
+
+// Splits the text after "=" into fields separated by blanks.
+std::vector<std::string_view> fieldsOf(std::string_view text) {
+    std::vector<std::string_view> fields;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && isBlank(text[i])) ++i;
+        const std::size_t start = i;
+        while (i < text.size() && !isBlank(text[i])) ++i;
+        if (i > start) fields.push_back(text.substr(start, i - start));
+    }
+    return fields;
+}
+
+bool readWholeFile(const std::string& path, std::string& text) {
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file) return false;
+    struct stat info {};
+    if (fstat(fileno(file.get()), &info) == 0 && S_ISDIR(info.st_mode)) return false;
+    char chunk[65536];
+    std::size_t nRead = 0;
+    while ((nRead = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) text.append(chunk, nRead);
+    return std::ferror(file.get()) == 0;
+}
+
+}  // namespace
+
+bool isTypeMapNumber(std::string_view text) {
+    bool nonZero = false;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        for (const char c : text.substr(2)) {
+            if (std::isxdigit(static_cast<unsigned char>(c)) == 0) return false;
+            nonZero |= c != '0';
+        }
+        return nonZero;
+    }
+    if (text.empty() || text[0] == '0') return false;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    return true;
+}
+
+std::optional<TypeMap> TypeMap::read(const std::string& path, std::string& error) {
+    std::string content;
+    if (!readWholeFile(path, content)) {
+        error = "[ERR] Type map " + path + " cannot be read. Exiting...\n";
+        return std::nullopt;
+    }
+    std::string_view rest = content;
+    if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
+
+    TypeMap map;
+    const auto lineError = [&](int lineNumber, const char* reason) {
+        error = "[ERR] Type map " + path + ", line " + std::to_string(lineNumber) + ": " + reason +
+                ". Exiting...\n";
+        return std::nullopt;
+    };
+    int lineNumber = 0;
+    std::string key;
+    while (!rest.empty()) {
+        ++lineNumber;
+        const std::size_t lf = rest.find('\n');
+        std::string_view line = rest.substr(0, lf);
+        rest.remove_prefix(lf == std::string_view::npos ? rest.size() : lf + 1);
+        if (!line.empty() && line.back() == '\r' && lf != std::string_view::npos) line.remove_suffix(1);
+
+        const std::string_view ruleText = trimBlanks(line);
+        if (ruleText.empty() || ruleText.front() == '#') continue;
+        const std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos) return lineError(lineNumber, "no \"=\"");
+        TypeRule rule;
+        rule.value = std::string(trimBlanks(line.substr(0, equals)));
+        if (rule.value.empty()) return lineError(lineNumber, "no value");
+        const std::vector<std::string_view> fields = fieldsOf(line.substr(equals + 1));
+        if (fields.empty() || !isTypeMapNumber(fields[0])) return lineError(lineNumber, "no type number");
+        rule.typeText = std::string(fields[0]);
+        if (fields.size() >= 2) {
+            if (fields[1].size() != 1 || fields[1][0] < '0' || fields[1][0] > '9') {
+                return lineError(lineNumber, "no end level from 0 to 9");
+            }
+            rule.endLevel = fields[1][0] - '0';
+        }
+        if (fields.size() >= 3) return lineError(lineNumber, "text after the end level");
+        lowerAscii(rule.value, key);
+        if (!map.byValue_.emplace(key, map.rules_.size()).second) {
+            return lineError(lineNumber, "value listed twice");
+        }
+        map.rules_.push_back(std::move(rule));
+    }
+    if (map.rules_.empty()) {
+        error = "[ERR] Type map " + path + " holds no rule. Exiting...\n";
+        return std::nullopt;
+    }
+    // "*" names no value: it is the rule for every value no other names.
+    const auto star = map.byValue_.find("*");
+    if (star != map.byValue_.end()) {
+        map.defaultIndex_ = static_cast<long>(star->second);
+        map.byValue_.erase(star);
+    }
+    return map;
+}
+
+const TypeRule* TypeMap::find(std::string_view value) const {
+    lowerAscii(value, key_);
+    const auto found = byValue_.find(key_);
+    if (found != byValue_.end()) return &rules_[found->second];
+    return defaultIndex_ >= 0 ? &rules_[static_cast<std::size_t>(defaultIndex_)] : nullptr;
+}
+
+}  // namespace orvtessel
