@@ -112,6 +112,39 @@ TEST(Header, DictionaryThatCannotBeRead) {
     }
 }
 
+TEST(Header, MapNameAndIdTypedInUtf8) {
+    // Converted to the code page the dictionary declares, even below the
+    // Name= line; the console shows them as typed. Bytes that are no UTF-8
+    // are written as typed.
+    const struct {
+        const char* name;
+        std::string dictionary;
+        std::string mapName;
+        std::string written;
+    } cases[] = {
+        {"To1250", "[IMG ID]\nName=\nCodepage=1250\n", "Brno \xE2\x80\x93 st\xC5\x99" "ed",
+         "Brno \x96 st\xF8" "ed"},
+        {"ToUtf8", "[IMG ID]\nName=\nCodepage=65001\n", "Brno \xE2\x80\x93 st\xC5\x99" "ed",
+         "Brno \xE2\x80\x93 st\xC5\x99" "ed"},
+        {"NoUtf8", "[IMG ID]\nName=\nCodepage=1250\n", "st\xF8" "ed", "st\xF8" "ed"},
+        // Letters the code page lacks are transliterated, as values are.
+        {"Transliterated", "Codepage=1252\nName=\n", "\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0", "Moskva"},
+    };
+    for (const auto& c : cases) {
+        const fs::path dir = onePointLayer(std::string("Utf8Name.") + c.name);
+        writeFile(dir / "dict.mp", c.dictionary);
+        const RunResult run = runProgram(dir, {"layer.shp", "KIND", "KIND", "y", "dict.mp", "7", c.mapName});
+        EXPECT_EQ(maskRunningTime(run.out),
+                  convertedRun("layer.shp", "Point", progress({0}), "",
+                               "[INF] Using dictionary file: dict.mp\n[INF] Using custom map name: " +
+                                   c.mapName + "\n"))
+            << c.name;
+        std::string header = c.dictionary;
+        header.replace(header.find("Name=\n"), 6, "Name=" + c.written + "\n");
+        EXPECT_EQ(readFile(dir / "layer.shp.mp"), crlf(header) + kSection) << c.name;
+    }
+}
+
 TEST(Header, DictionaryThatIsTheOutputFile) {
     // The map is written to a new file that replaces the old one at the end,
     // so the dictionary is read as the output file was before the run.

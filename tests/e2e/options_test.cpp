@@ -250,3 +250,33 @@ TEST(Options, ConsoleThatGoesAwayChangesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Options, LayerCodePageReplacesTheDeclaration) {
+    // An ISO-8859-1 table declared as UTF-8 by its .cpg (a common mistake):
+    // the option overrides it and is named as typed.
+    const fs::path dir = scratchFolder("Options.LayerCodePage");
+    Layer layer;
+    layer.shapes = {point(1, 2)};
+    layer.fields = {{"KIND", FTString, 8, 0}, {"NAME", FTString, 20, 0}};
+    layer.records = {{"0x01", "Na\xE7\xE3o"}};
+    writeLayer(dir / "layer", layer);
+    writeFile(dir / "layer.cpg", "UTF-8\n");
+    const RunResult run = runProgram(dir, {"--layer-code-page", "iso8859-1", "layer.shp", "KIND", "NAME"});
+    EXPECT_EQ(maskRunningTime(run.out),
+              convertedRun("layer.shp", "Point", progress({0}),
+                           "\n[WRN] 1 values have characters that code page 1250 lacks; they were written "
+                           "as the nearest Latin letters or \"?\" (first: record 1).",
+                           std::string(kNoDictionary) +
+                               "[INF] Text is converted from iso8859-1 to code page 1250.\n"));
+    // "ç" is in code page 1250, "ã" is not and becomes "a".
+    EXPECT_EQ(readFile(dir / "layer.shp.mp"),
+              crlf(std::string(kDefaultHeader) + "[POI]\nData0=(2.000000,1.000000)\nType=0x01\nLabel=Na\xE7" "ao\n[END]\n\n"));
+
+    const RunResult unknown = runProgram(dir, {"--layer-code-page=klingon", "--bad", "layer.shp", "KIND", "NAME"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_EQ(unknown.out, std::string(kBanner) + "[ERR] Code page klingon is unknown. Exiting...\n" + kUsageLine);
+}
+
+}  // namespace
