@@ -104,6 +104,25 @@ bool writeMapHeader(OutputStream& out, const RunOptions& options, MapHeaderInfo&
     return true;
 }
 
+// The map the sections are added to: its header tells the code page and
+// the levels; the sections start on a line of their own.
+bool openForAppending(OutputStream& out, const std::string& path, MapHeaderInfo& header) {
+    std::string reason;
+    int lastByte = -1;
+    if (!readExistingHeader(path, header, reason)) {
+        // As checked: the reason says what is wrong with the file.
+    } else if (!out.openForAppend(path, lastByte)) {
+        reason = "cannot be written";
+    } else {
+        printOut("[INF] Appending to " + path + " (code page " +
+                 (header.codePage ? *header.codePage : std::string("none")) + ").\n");
+        if (lastByte != '\n') out.newline();
+        return true;
+    }
+    printOut("[ERR] Cannot append to " + path + ": " + reason + ". Exiting...\n");
+    return false;
+}
+
 // Map compilers cap an end level at the header's highest level: said once,
 // with the largest level that is not below the number of levels.
 void warnAboutEndLevels(const RunOptions& options, const TypeMap* typeMap,
@@ -199,14 +218,17 @@ int runConverter(int argc, const char* const* argv) {
 
     // Until close() succeeds, the output path keeps what it held before.
     OutputStream out;
-    if (!out.open(options.outputFileName)) {
-        printOut("[ERR] Cannot create output file " + options.outputFileName +
-                 ". Exiting...\n");
-        return kExitFailure;
-    }
-
     MapHeaderInfo header;
-    if (!writeMapHeader(out, options, header)) return kExitFailure;
+    if (options.append) {
+        if (!openForAppending(out, options.outputFileName, header)) return kExitFailure;
+    } else {
+        if (!out.open(options.outputFileName)) {
+            printOut("[ERR] Cannot create output file " + options.outputFileName +
+                     ". Exiting...\n");
+            return kExitFailure;
+        }
+        if (!writeMapHeader(out, options, header)) return kExitFailure;
+    }
     CoordinateSystem coordinates = CoordinateSystem::forLayer(options.layerPath, hSHP.get());
     TextCodePage text =
         TextCodePage::forLayer(hDBF.get(), header.codePage,

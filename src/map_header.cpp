@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "ascii_text.h"
 #include "console.h"
@@ -152,6 +153,69 @@ bool copyDictionary(OutputStream& out, const std::string& dictionaryPath,
         }
         out.newline();
     });
+    return true;
+}
+
+bool readExistingHeader(const std::string& path, MapHeaderInfo& info, std::string& reason) {
+    struct stat linkInfo {};
+    struct stat fileInfo {};
+    if (lstat(path.c_str(), &linkInfo) != 0 || stat(path.c_str(), &fileInfo) != 0) {
+        reason = "no such file";
+        return false;
+    }
+    FilePtr file(S_ISREG(fileInfo.st_mode) ? std::fopen(path.c_str(), "rb") : nullptr);
+    if (!file) {
+        reason = "cannot be read";
+        return false;
+    }
+    if (access(path.c_str(), W_OK) != 0) {
+        reason = "cannot be written";
+        return false;
+    }
+
+    // Line by line until "[END-IMG ID]"; only the current line is kept.
+    MapHeaderReader reader;
+    bool inHeader = false;
+    bool complete = false;
+    bool broken = false;
+    std::string line;
+    const auto takeLine = [&](std::string_view headerLine) {
+        if (!inHeader) {
+            if (headerLine == "[IMG ID]") {
+                inHeader = true;
+            } else if (!headerLine.empty() && headerLine.front() != ';') {
+                broken = true;
+            }
+        } else if (headerLine == "[END-IMG ID]") {
+            complete = true;
+        } else {
+            reader.readLine(headerLine);
+        }
+    };
+    char chunk[65536];
+    std::size_t nRead = 0;
+    while (!complete && !broken && (nRead = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
+        std::string_view rest(chunk, nRead);
+        for (std::size_t lf = rest.find('\n'); lf != std::string_view::npos && !complete && !broken;
+             lf = rest.find('\n')) {
+            line.append(rest.data(), lf);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            takeLine(line);
+            line.clear();
+            rest.remove_prefix(lf + 1);
+        }
+        if (!complete && !broken) line.append(rest.data(), rest.size());
+    }
+    if (!complete && !broken && !line.empty() && std::ferror(file.get()) == 0) takeLine(line);
+    if (std::ferror(file.get()) != 0) {
+        reason = "cannot be read";
+        return false;
+    }
+    if (!complete) {
+        reason = "no map header";
+        return false;
+    }
+    info = reader.info();
     return true;
 }
 

@@ -38,4 +38,11 @@ bool copyDictionary(OutputStream& out, const std::string& dictionaryPath,
                     const std::optional<std::string>& mapId,
                     const std::optional<std::string>& mapName, MapHeaderInfo& info);
 
+// Reads the header of an existing map the run appends to: the file must
+// begin with an "[IMG ID]" line (only empty lines and ";" comments before
+// it) and hold an "[END-IMG ID]" line later; the code page and levels are
+// read up to that line. On failure returns false with the reason: "no such
+// file", "cannot be read", "cannot be written" or "no map header".
+bool readExistingHeader(const std::string& path, MapHeaderInfo& info, std::string& reason);
+
 }  // namespace orvtessel

@@ -25,6 +25,9 @@ bool standardOutputUnusable = false;
 // buffer: the handler may only make async-signal-safe calls.
 char pendingTemporary[4096];
 volatile std::sig_atomic_t hasPendingTemporary = 0;
+// A file appended to in place, and its length before the run.
+volatile std::sig_atomic_t pendingTruncateFd = -1;
+off_t pendingTruncateLength = 0;
 
 const int kCleanupSignals[] = {
     SIGINT, SIGTERM,
@@ -42,16 +45,18 @@ extern "C" void removeTemporaryAndDie(int signalNumber) {
 #endif
         hasPendingTemporary = 0;
     }
+#ifndef _WIN32
+    if (pendingTruncateFd >= 0) {
+        (void)ftruncate(pendingTruncateFd, pendingTruncateLength);
+        pendingTruncateFd = -1;
+    }
+#endif
     // End as the signal would have ended the run.
     std::signal(signalNumber, SIG_DFL);
     std::raise(signalNumber);
 }
 
-void watchSignals(const std::string& temporaryPath) {
-    if (temporaryPath.size() >= sizeof pendingTemporary) return;
-    temporaryPath.copy(pendingTemporary, temporaryPath.size());
-    pendingTemporary[temporaryPath.size()] = '\0';
-    hasPendingTemporary = 1;
+void catchSignals() {
     for (const int signalNumber : kCleanupSignals) {
         // A signal the caller ignores stays ignored (nohup, ulimit scripts).
         const auto previous = std::signal(signalNumber, removeTemporaryAndDie);
@@ -59,7 +64,18 @@ void watchSignals(const std::string& temporaryPath) {
     }
 }
 
-void unwatchSignals() { hasPendingTemporary = 0; }
+void watchSignals(const std::string& temporaryPath) {
+    if (temporaryPath.size() >= sizeof pendingTemporary) return;
+    temporaryPath.copy(pendingTemporary, temporaryPath.size());
+    pendingTemporary[temporaryPath.size()] = '\0';
+    hasPendingTemporary = 1;
+    catchSignals();
+}
+
+void unwatchSignals() {
+    hasPendingTemporary = 0;
+    pendingTruncateFd = -1;
+}
 
 int removeFile(const std::string& path) {
 #ifdef _WIN32
@@ -135,6 +151,92 @@ void markStandardOutputUnusable() { standardOutputUnusable = true; }
 OutputStream::OutputStream() : buffer_(kBufferSize) {}
 
 OutputStream::~OutputStream() { discard(); }
+
+bool OutputStream::openForAppend(const std::string& path, int& lastByte) {
+    discard();
+    failed_ = false;
+    path_ = path;
+    temporaryPath_.clear();
+    used_ = 0;
+    lastByte = -1;
+
+    struct stat linkInfo {};
+    struct stat info {};
+#ifdef _WIN32
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    linkInfo = info;
+    const bool isLink = false;
+#else
+    if (lstat(path.c_str(), &linkInfo) != 0 || stat(path.c_str(), &info) != 0 ||
+        !S_ISREG(info.st_mode)) {
+        return false;
+    }
+    const bool isLink = S_ISLNK(linkInfo.st_mode);
+#endif
+    std::FILE* existing = std::fopen(path.c_str(), "rb");
+    if (existing == nullptr) return false;
+
+    if (isLink) {
+#ifndef _WIN32
+        // Written through: appended in place, and cut back to its length
+        // when the run does not finish.
+        std::fclose(existing);
+        file_ = std::fopen(path.c_str(), "ab");
+        if (file_ == nullptr) return false;
+        ownsFile_ = true;
+        appendedLength_ = static_cast<long long>(info.st_size);
+        pendingTruncateLength = static_cast<off_t>(info.st_size);
+        pendingTruncateFd = fileno(file_);
+        catchSignals();
+        if (info.st_size > 0) {
+            std::FILE* reader = std::fopen(path.c_str(), "rb");
+            if (reader != nullptr) {
+                if (std::fseek(reader, -1, SEEK_END) == 0) lastByte = std::fgetc(reader);
+                std::fclose(reader);
+            }
+        }
+        return true;
+#endif
+    }
+
+    // A copy of the file, with this run's sections after it, replaces it.
+    std::string created;
+    const int fd = createTemporary(path, &info, created);
+    if (fd == -1) {
+        std::fclose(existing);
+        return false;
+    }
+    watchSignals(created);
+#ifdef _WIN32
+    file_ = _fdopen(fd, "wb");
+#else
+    file_ = fdopen(fd, "wb");
+#endif
+    ownsFile_ = file_ != nullptr;
+    temporaryPath_ = created;
+    if (file_ == nullptr) {
+#ifdef _WIN32
+        _close(fd);
+#else
+        ::close(fd);
+#endif
+        std::fclose(existing);
+        discard();
+        return false;
+    }
+    std::size_t nRead = 0;
+    while ((nRead = std::fread(buffer_.data(), 1, buffer_.size(), existing)) > 0) {
+        lastByte = static_cast<unsigned char>(buffer_[nRead - 1]);
+        if (std::fwrite(buffer_.data(), 1, nRead, file_) != nRead) failed_ = true;
+    }
+    const bool readFailed = std::ferror(existing) != 0;
+    std::fclose(existing);
+    if (readFailed) {
+        discard();
+        return false;
+    }
+    return true;
+}
 
 bool OutputStream::open(const std::string& path) {
     discard();
@@ -239,6 +341,14 @@ bool OutputStream::close() {
     if (file_ == nullptr) return !failed_;
     flush();
     if (std::fflush(file_) != 0 || std::ferror(file_) != 0) failed_ = true;
+    if (appendedLength_ >= 0) {
+        if (failed_) cutBack();
+        if (std::fclose(file_) != 0) failed_ = true;
+        file_ = nullptr;
+        appendedLength_ = -1;
+        unwatchSignals();
+        return !failed_;
+    }
     if (ownsFile_ && std::fclose(file_) != 0) failed_ = true;
     file_ = nullptr;
     if (!temporaryPath_.empty()) {
@@ -254,7 +364,13 @@ bool OutputStream::close() {
 
 void OutputStream::discard() {
     if (file_ != nullptr) {
-        if (ownsFile_) {
+        if (appendedLength_ >= 0) {
+            // Appended in place: back to the length it had.
+            cutBack();
+            std::fclose(file_);
+            appendedLength_ = -1;
+            unwatchSignals();
+        } else if (ownsFile_) {
             // A link, device or FIFO keeps what was written to it, as any
             // program writing into it would leave it; a temporary file is
             // removed below.
@@ -272,6 +388,13 @@ void OutputStream::discard() {
         temporaryPath_.clear();
         unwatchSignals();
     }
+}
+
+void OutputStream::cutBack() {
+#ifndef _WIN32
+    std::fflush(file_);
+    if (ftruncate(fileno(file_), static_cast<off_t>(appendedLength_)) != 0) failed_ = true;
+#endif
 }
 
 }  // namespace orvtessel

@@ -60,6 +60,13 @@ public:
     }
     void commit(const char* end) { used_ = static_cast<std::size_t>(end - buffer_.data()); }
 
+    // Opens an existing regular file to add to its end. A copy of it takes
+    // the new bytes and replaces it at close(); a symbolic link is appended
+    // to in place and cut back to its former length when the run does not
+    // finish. `lastByte` receives the file's last byte (-1 when empty).
+    // Returns false when the file cannot be read or the copy be made.
+    bool openForAppend(const std::string& path, int& lastByte);
+
     // Flushes and closes the file and puts it in place. Returns true when
     // every byte reached the output.
     bool close();
@@ -82,6 +89,8 @@ private:
     std::string path_;           // the output path
     std::string temporaryPath_;  // empty when writing straight into path_
     bool failed_ = false;
+    long long appendedLength_ = -1;  // the length before appending in place, or -1
+    void cutBack();
 };
 
 }  // namespace orvtessel

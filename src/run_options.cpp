@@ -7,7 +7,7 @@
 namespace orvtessel {
 namespace {
 
-enum class OptionId { Output, Quiet, Help, Version, TypeMap, EndLevel, LayerCodePage };
+enum class OptionId { Output, Quiet, Help, Version, TypeMap, EndLevel, LayerCodePage, Append };
 
 struct OptionSpec {
     OptionId id;
@@ -24,6 +24,7 @@ constexpr OptionSpec kOptions[] = {
     {OptionId::TypeMap, nullptr, "--type-map", true},
     {OptionId::EndLevel, nullptr, "--end-level", true},
     {OptionId::LayerCodePage, nullptr, "--layer-code-page", true},
+    {OptionId::Append, "-a", "--append", false},
 };
 
 const OptionSpec* findOption(std::string_view name, bool isLong) {
@@ -123,6 +124,9 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
                 }
                 options.layerCodePage = value;
                 break;
+            case OptionId::Append:
+                options.append = true;
+                break;
             case OptionId::Help:
                 commandLine.action = CommandLine::Action::Help;
                 return commandLine;
@@ -144,6 +148,14 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     if (nArguments >= 5) options.dictionaryPath = positional[4];
     if (nArguments >= 6) options.mapId = positional[5];
     if (nArguments >= 7) options.mapName = positional[6];
+    if (options.append && options.toStandardOutput()) {
+        return failed(commandLine,
+                      "[ERR] --append needs an output file, not standard output. Exiting...\n");
+    }
+    if (options.append && options.dictionaryPath) {
+        return failed(commandLine, "[ERR] A dictionary, map ID or map name cannot be given with "
+                                   "--append. Exiting...\n");
+    }
     // Plain concatenation: roads.shp gives roads.shp.mp, roads gives roads.mp.
     options.outputFileName = options.outputOption ? *options.outputOption : options.layerPath + ".mp";
     return commandLine;
@@ -170,6 +182,9 @@ const char* helpText() {
            "                     - writes it to standard output (messages then go to\n"
            "                     standard error)\n"
            "  -q, --quiet        print only warnings and errors\n"
+           "  -a, --append       add the sections to the end of the existing map in the\n"
+           "                     output file, in its header's code page (no dictionary,\n"
+           "                     map ID or map name then)\n"
            "  --type-map FILE    take each section's type (and end level) from the rules\n"
            "                     \"VALUE = TYPE [END_LEVEL]\" of FILE, looked up by the\n"
            "                     type column's value\n"

@@ -21,6 +21,7 @@ struct RunOptions {
     std::optional<std::string> typeMapPath;   // --type-map
     int endLevel = -1;                        // --end-level, 0 to 9; -1 when not given
     std::optional<std::string> layerCodePage; // --layer-code-page, as typed
+    bool append = false;                      // -a, --append
 
     // The -o path as given, or the layer path with ".mp" appended; "-" is
     // standard output.
