@@ -114,8 +114,8 @@ bool openForAppending(OutputStream& out, const std::string& path, MapHeaderInfo&
     } else if (!out.openForAppend(path, lastByte)) {
         reason = "cannot be written";
     } else {
-        printOut("[INF] Appending to " + path + " (code page " +
-                 (header.codePage ? *header.codePage : std::string("none")) + ").\n");
+        const std::string codePage = header.codePage ? *header.codePage : "none";
+        printOut("[INF] Appending to " + path + " (code page " + codePage + ").\n");
         if (lastByte != '\n') out.newline();
         return true;
     }
