@@ -224,6 +224,29 @@ bool OutputStream::openForAppend(const std::string& path, int& lastByte) {
         discard();
         return false;
     }
+#ifdef __linux__
+    // The kernel copies without passing the bytes through the program; a
+    // file system that cannot copies below.
+    const auto nExisting = static_cast<long long>(info.st_size);
+    long long nCopied = 0;
+    while (nCopied < nExisting) {
+        const ssize_t n = copy_file_range(fileno(existing), nullptr, fd, nullptr,
+                                          static_cast<std::size_t>(nExisting - nCopied), 0);
+        if (n <= 0) break;
+        nCopied += n;
+    }
+    if (nCopied > 0) {
+        if (nCopied != nExisting || std::fseek(existing, static_cast<long>(nCopied), SEEK_SET) != 0 ||
+            std::fseek(file_, 0, SEEK_END) != 0) {
+            std::fclose(existing);
+            discard();
+            return false;
+        }
+        if (std::fseek(existing, -1, SEEK_CUR) == 0) {
+            lastByte = std::fgetc(existing);
+        }
+    }
+#endif
     std::size_t nRead = 0;
     while ((nRead = std::fread(buffer_.data(), 1, buffer_.size(), existing)) > 0) {
         lastByte = static_cast<unsigned char>(buffer_[nRead - 1]);
