@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Converts the sample layers and the generated layers, then compiles every
 # map with mkgmap: a map compiler must accept each file the converter
-# writes, every label must reach the compiled map byte for byte, and the
-# points of a projected layer must land where they belong.
+# writes, every label must reach the compiled map byte for byte, the
+# points of a projected layer must land where they belong, each line of a
+# type map must reach the levels its end level asks for, and a map built
+# from three layers with --append must hold every object of the three.
 #
 #   compile_maps.sh <orvtessel> <layer generator> <tile reader> <examples folder> <scratch folder>
 #
@@ -47,57 +49,91 @@ hexOfText() {
     printf '%s' "$1" | od -An -v -tx1 | tr -d ' \n'
 }
 
-# convert <layer> <arguments after the layer...>: runs the converter in the
-# layer's folder and checks that it reports the file as written.
-convert() {
-    local layer=$1
+# runConverter <map file> <arguments...>: runs the converter and checks
+# that it reports the map file as written.
+runConverter() {
+    local map=$1
     shift
     local log
-    log=$("$orvtessel" "$layer" "$@" | tr '\r' '\n')
-    if ! grep -qxF "[INF] $layer.mp file has been written out." <<<"$log" ||
+    log=$("$orvtessel" "$@" | tr '\r' '\n')
+    if ! grep -qxF "[INF] $map file has been written out." <<<"$log" ||
         grep -qE '^\[(ERR|CRIT)\]' <<<"$log"; then
-        fail "orvtessel $layer $*"
+        fail "orvtessel $*"
         grep '^\[' <<<"$log"
         return 1
     fi
 }
+# convert <layer> <arguments after the layer...>: runs the converter in the
+# layer's folder and checks that it reports <layer>.mp as written.
+convert() {
+    runConverter "$1.mp" "$@"
+}
+# convertTo <map file> <options and arguments...>: the same, writing the
+# given map file (or, with -a, adding to it).
+convertTo() {
+    local map=$1
+    shift
+    runConverter "$map" -o "$map" "$@"
+}
 
-# compile <map file> <label file> [<label options>]: one mkgmap run and one
-# output folder per map, so that a rejection names its file. The label file
-# lists the labels the compiled map must hold, as hexadecimal bytes, one a
-# line. The label options default to 8-bit labels in code page 1250;
-# --lower-case keeps the labels' case.
-compile() {
-    local map=$1 labels=$2 labelOptions=${3:---code-page=1250}
-    local outDir="$scratch/img-$(basename "$PWD")/${map%.mp}"
+# runMkgmap <output folder> <label options> <map file>...: one mkgmap run
+# (one Java VM start) over the maps. mkgmap numbers the tiles 63240001.img,
+# 63240002.img, ... in the order of the maps, whatever ID their headers
+# give; they are left in the array tiles, in that order.
+runMkgmap() {
+    local outDir=$1 labelOptions=$2
+    shift 2
     mkdir -p "$outDir"
     local log status
-    log=$("$mkgmap" --output-dir="$outDir" --transparent $labelOptions --lower-case "$map" 2>&1)
+    log=$("$mkgmap" --output-dir="$outDir" --transparent $labelOptions --lower-case "$@" 2>&1)
     status=$?
-    local tiles=("$outDir"/[0-9]*.img)
-    if [ "$status" -ne 0 ] || [ ! -f "${tiles[0]}" ] || grep -q '^SEVERE' <<<"$log"; then
-        fail "mkgmap rejected $map (exit status $status)"
+    tiles=("$outDir"/[0-9]*.img)
+    if [ "$status" -ne 0 ] || [ ! -f "${tiles[0]}" ] || [ "${#tiles[@]}" -ne "$#" ] ||
+        grep -q '^SEVERE' <<<"$log"; then
+        fail "mkgmap rejected $* (exit status $status)"
         grep -v '^[[:space:]]*at ' <<<"$log"
         return 1
     fi
+}
+
+# checkLabels <map file> <tile> <label file>: the label file lists the
+# labels the compiled map must hold, as hexadecimal bytes, one a line.
+checkLabels() {
+    local map=$1 tile=$2 labels=$3
     # With 8-bit labels (code page 1250) the compiled label table stores
     # each label as its code page bytes followed by a NUL; with --unicode,
     # as its UTF-8 bytes followed by a NUL.
     local tileHex labelHex nLabels=0 nMissing=0
-    tileHex=$(spacedHexOfFile "${tiles[0]}")
+    tileHex=$(spacedHexOfFile "$tile")
     while read -r labelHex; do
         [ -n "$labelHex" ] || continue
         nLabels=$((nLabels + 1))
         if [[ "$tileHex" != *" $(sed 's/../& /g' <<<"$labelHex")00 "* ]]; then
-            fail "label bytes $labelHex of $map are not in ${tiles[0]}"
+            fail "label bytes $labelHex of $map are not in $tile"
             nMissing=$((nMissing + 1))
         fi
     done <"$labels"
     if [ "$nLabels" -eq 0 ]; then
         fail "no labels to look for in $map"
     elif [ "$nMissing" -eq 0 ]; then
-        echo "ok: $map -> ${tiles[0]} ($nLabels labels found)"
+        echo "ok: $map -> $tile ($nLabels labels found)"
     fi
+}
+
+# compile <map file> <label file> [<label options>]: one mkgmap run and one
+# output folder per map, so that a rejection names its file. The label
+# options default to 8-bit labels in code page 1250; --lower-case keeps the
+# labels' case.
+compile() {
+    local map=$1 labels=$2 labelOptions=${3:---code-page=1250}
+    runMkgmap "$scratch/img-$(basename "$PWD")/${map%.mp}" "$labelOptions" "$map" &&
+        checkLabels "$map" "${tiles[0]}" "$labels"
+}
+
+# countSections <map file> <section name>: the number of [<section name>]
+# lines of the map.
+countSections() {
+    tr -d '\r' <"$1" | grep -cxF "[$2]"
 }
 
 # The sample layers: the labels are those the converter wrote.
@@ -170,6 +206,84 @@ if convert unicode.shp TYPE NAME n unicode-dictionary.txt 12345679 "Unicode test
     # --unicode it needs none, so the line is dropped for the compiler.
     grep -v '^Codepage=65001' unicode.shp.mp >unicode.mp
     compile unicode.mp unicode.labels --unicode
+fi
+
+# End levels and a map of three layers, compiled in one mkgmap run.
+#
+# The classes layer, converted with its type map: each line must be in the
+# compiled map at every level from the most detailed up to its end level,
+# and only there. The built-in header has 4 levels (bits 24 22 20 18);
+# mkgmap keeps the widest one empty, so an end level of 3 reaches level 2.
+mapsTogether=()
+if convertTo classes.mp --type-map classes.typemap classes.shp TYPE NAME; then
+    # The converter's end levels, one per line (0: no EndLevel line), must
+    # be those the type map gives the layer's classes.
+    classLevels=$(tr -d '\r' <classes.mp | awk '
+        $0 == "[POLYLINE]" { inSection = 1; level = 0 }
+        inSection && /^EndLevel=/ { level = substr($0, 10) }
+        inSection && $0 == "[END]" { print level; inSection = 0 }')
+    if [ "$classLevels" != "$(cat classes.levels)" ]; then
+        fail "classes.mp: end levels $(tr '\n' ' ' <<<"$classLevels")written, $(tr '\n' ' ' <classes.levels)expected"
+    fi
+    sed -n "s/^classes //p" labels.txt >classes.labels
+    mapsTogether+=(classes.mp)
+fi
+# The sights (points), then the classes (lines, by the type map) and the
+# blocks (areas) added with --append: one header, every section of the
+# three layers, and each section one object at the most detailed level.
+if ! "$orvtessel" --help | grep -q -- '--append'; then
+    fail "orvtessel has no --append option: the map of three layers cannot be built"
+elif convertTo three.mp sights.shp TYPE NAME &&
+    convertTo three.mp -a --type-map classes.typemap classes.shp TYPE NAME &&
+    convertTo three.mp -a blocks.shp TYPE NAME; then
+    nHeaders=$(countSections three.mp 'IMG ID')
+    [ "$nHeaders" -eq 1 ] || fail "three.mp has $nHeaders [IMG ID] headers, not 1"
+    for layerSection in sights:POI classes:POLYLINE blocks:POLYGON; do
+        layer=${layerSection%%:*}
+        section=${layerSection#*:}
+        nRecords=$(grep -c "^$layer " labels.txt)
+        nSections=$(countSections three.mp "$section")
+        [ "$nSections" -eq "$nRecords" ] ||
+            fail "three.mp has $nSections [$section] sections, and $layer.shp $nRecords records"
+    done
+    sed -n "s/^\(sights\|classes\|blocks\) //p" labels.txt >three.labels
+    mapsTogether+=(three.mp)
+fi
+if [ "${#mapsTogether[@]}" -gt 0 ] &&
+    runMkgmap "$scratch/img-generated/together" --code-page=1250 "${mapsTogether[@]}"; then
+    for ((m = 0; m < ${#mapsTogether[@]}; m++)); do
+        map=${mapsTogether[m]}
+        tile=${tiles[m]}
+        checkLabels "$map" "$tile" "${map%.mp}.labels"
+        if ! counted=$("$tileReader" --levels "$tile"); then
+            fail "the tile reader cannot read the levels of $tile"
+            continue
+        fi
+        # The reader's lines: zoom bits points lines areas, from the most
+        # detailed level to the widest.
+        if [ "$map" = classes.mp ]; then
+            # At each level, as many lines as the layer has records whose
+            # end level is that level or above; none at the widest.
+            expected=$(awk '
+                { ++nEndingAt[$1] }
+                END {
+                    for (zoom = 0; zoom <= 3; ++zoom) {
+                        n = 0
+                        if (zoom < 3) for (level in nEndingAt) if (level + 0 >= zoom) n += nEndingAt[level]
+                        print zoom, 24 - 2 * zoom, 0, n, 0
+                    }
+                }' classes.levels)
+        else
+            # At the most detailed level, one object per record.
+            expected="0 24 $(grep -c '^sights ' labels.txt) $(grep -c '^classes ' labels.txt) $(grep -c '^blocks ' labels.txt)"
+            counted=$(head -n 1 <<<"$counted")
+        fi
+        if [ "$counted" = "$expected" ]; then
+            echo "ok: $map -> objects per level as expected ($(tr '\n' ';' <<<"$counted"))"
+        else
+            fail "$map: objects per level (zoom bits points lines areas) $(tr '\n' ';' <<<"$counted") in $tile, $(tr '\n' ';' <<<"$expected") expected"
+        fi
+    done
 fi
 
 if [ "$nFailures" -ne 0 ]; then

@@ -14,10 +14,19 @@
 //   utf8     points whose labels are UTF-8, declared by a .cpg file; the
 //            labels the map must hold are listed as "utf8" (code page 1250)
 //            and "utf8-unicode" (UTF-8) in labels.txt
+//   classes  one-part lines of road classes (motorway, primary, ...), a few
+//            km each, and a zigzag of 200 vertices; only the columns TYPE
+//            (the class) and NAME. <folder>/classes.typemap gives each class
+//            a type and most an end level; <folder>/classes.levels lists the
+//            end level each record must get, one a line (0 for none: the
+//            most detailed level only)
+//   sights   points      } around Brno, with classes: simple shapes, each
+//   blocks   boxes       } record one object of the compiled map
 //
-// Every layer has the columns TYPE, NAME and NOTE. The labels are listed
-// one a line, as hexadecimal bytes, in <folder>/labels.txt: the test looks
-// for each of them in the compiled maps.
+// The other layers have the columns TYPE, NAME and NOTE. The labels are
+// listed one a line, as hexadecimal bytes, in <folder>/labels.txt: the
+// test looks for each of them in the compiled maps. Every record of
+// classes, sights and blocks has a label, so labels.txt also counts them.
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -198,6 +207,70 @@ Layer utf8Layer() {
     return layer;
 }
 
+// A road class of the classes layer, its rule in classes.typemap and the
+// end level the rule gives it; a class without a rule of its own takes the
+// "*" rule.
+struct RoadClass {
+    const char* value;
+    const char* rule;  // nullptr: the "*" rule, kDefaultRule
+    int endLevel;
+    int nLines;
+};
+const RoadClass kRoadClasses[] = {
+    {"motorway", "0x01 3", 3, 2},  {"primary", "0x03 2", 2, 2}, {"residential", "0x06 1", 1, 3},
+    {"track", "0x0a", 0, 2},       {"service", nullptr, 1, 1},
+};
+const char* const kDefaultRule = "0x07 1";
+
+// Lines of 0.08 degrees (about 6 km) from west to east, 0.01 degrees
+// (1.1 km) apart. At the widest level of the built-in header (18 bits, a
+// unit of 0.00137 degrees) a line still spans about 58 units and keeps its
+// own row of units: a compiler drops lines that shrink to a single unit.
+Layer classLayer() {
+    Layer layer;
+    layer.shapeType = SHPT_ARC;
+    layer.fields = {{"TYPE", FTString, 16, 0}, {"NAME", FTString, 40, 0}};
+    int row = 0;
+    for (const RoadClass& roadClass : kRoadClasses) {
+        for (int n = 1; n <= roadClass.nLines; ++n, ++row) {
+            const double lat = 49.05 + 0.01 * row;
+            layer.shapes.push_back(
+                multiPart(SHPT_ARC, {{{16.50, lat}, {16.54, lat + 0.002}, {16.58, lat}}}));
+            layer.records.push_back(
+                {roadClass.value, std::string(roadClass.value) + " " + std::to_string(n)});
+        }
+    }
+    // One more track, a zigzag of 200 vertices below the others: its
+    // coordinate deltas take more than 255 bytes, so the compiled line
+    // stores its length in 2 bytes. Fewer than 250 vertices, so that the
+    // compiler does not split it.
+    std::vector<std::pair<double, double>> zigzag;
+    for (int i = 0; i < 200; ++i) zigzag.emplace_back(16.50 + 0.0004 * i, 49.02 + (i % 2 == 0 ? 0.0 : 0.02));
+    layer.shapes.push_back(multiPart(SHPT_ARC, {zigzag}));
+    layer.records.push_back({"track", "track zigzag"});
+    return layer;
+}
+
+Layer sightLayer() {
+    Layer layer;
+    layer.shapeType = SHPT_POINT;
+    layer.fields = kFields;
+    layer.shapes = {point(16.52, 49.20), point(16.56, 49.21), point(16.60, 49.22)};
+    layer.records = {{"0x2f06", "Sight one", ""}, {"0x2c04", "Sight two", ""}, {"0x6401", "Sight three", ""}};
+    return layer;
+}
+
+Layer blockLayer() {
+    Layer layer;
+    layer.shapeType = SHPT_POLYGON;
+    layer.fields = kFields;
+    layer.shapes = {multiPart(SHPT_POLYGON, {box(16.50, 49.25, 16.52, 49.26, true)}),
+                    multiPart(SHPT_POLYGON, {box(16.54, 49.25, 16.56, 49.26, true)}),
+                    multiPart(SHPT_POLYGON, {box(16.58, 49.25, 16.60, 49.26, true)})};
+    layer.records = {{"0x17", "Block one", ""}, {"0x4e", "Block two", ""}, {"0x3c", "Block three", ""}};
+    return layer;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -210,7 +283,8 @@ int main(int argc, char** argv) {
         fs::create_directories(folder);
         const std::vector<std::pair<const char*, Layer>> layers = {
             {"points", pointLayer()}, {"lines", lineLayer()}, {"holes", holeLayer()},
-            {"breaks", breakLayer()}, {"utm", utmLayer()}};
+            {"breaks", breakLayer()}, {"utm", utmLayer()}, {"classes", classLayer()},
+            {"sights", sightLayer()}, {"blocks", blockLayer()}};
         std::ofstream labels(folder / "labels.txt", std::ios::trunc);
         for (const auto& [name, layer] : layers) {
             testsupport::writeLayer(folder / name, layer);
@@ -236,6 +310,20 @@ int main(int argc, char** argv) {
             positions << line;
         }
         if (!positions) throw std::runtime_error("cannot write utm.positions");
+
+        std::string typeMap = "# road class = type [end level]\n";
+        for (const RoadClass& roadClass : kRoadClasses) {
+            if (roadClass.rule != nullptr) typeMap += std::string(roadClass.value) + " = " + roadClass.rule + "\n";
+        }
+        typeMap += std::string("* = ") + kDefaultRule + "\n";
+        testsupport::writeFile(folder / "classes.typemap", typeMap);
+        std::string levels;
+        for (const std::vector<std::string>& record : classLayer().records) {
+            for (const RoadClass& roadClass : kRoadClasses) {
+                if (record[0] == roadClass.value) levels += std::to_string(roadClass.endLevel) + "\n";
+            }
+        }
+        testsupport::writeFile(folder / "classes.levels", levels);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s\n", error.what());
         return 1;
