@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Throughput benchmark of the converter; see bench/README.md.
 #
-#   bench/run.sh [--scale S] [--rounds N] [--build DIR]
+#   bench/run.sh [--scale S] [--rounds N] [--build DIR] [--reference REV [--reference-only]]
 #
 # Without --build, configures and builds release binaries in build/bench.
 # Generates the layers once per scale (DIR/layers/scale-S), then for each
@@ -23,17 +23,31 @@
 #   T  orvtessel roads_utf8.shp TYPE NAME  (the same files with a .cpg
 #      saying UTF-8: every value checked, none converted, all ASCII)
 # and prints U / R (target <= 2.5) and T / R (target about 1).
+#
+# With --reference REV, also builds the program of commit REV (from
+# git archive, into DIR/reference-REV) and times it against this one on
+# the projected layers, alternating O N O N ... for N rounds:
+#   O  the reference program on roads_utm / roads_dhdn
+#   N  this program on the same layer
+# roads_dhdn is the roads layer in DHDN / 3-degree Gauss-Kruger zone 4
+# (EPSG:31468): several candidate operations, a grid among them, and most
+# of the layer outside Germany. Prints N / O (target <= 1.1) and whether
+# the two outputs are the same. --reference-only skips the other rows.
 set -euo pipefail
 
 scale=1
 rounds=3
 build=""
+referenceRev=""
+referenceOnly=no
 while [ $# -gt 0 ]; do
     case "$1" in
         --scale) scale="$2"; shift 2 ;;
         --rounds) rounds="$2"; shift 2 ;;
         --build) build="$2"; shift 2 ;;
-        -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
+        --reference) referenceRev="$2"; shift 2 ;;
+        --reference-only) referenceOnly=yes; shift ;;
+        -h|--help) sed -n '2,38p' "$0"; exit 0 ;;
         *) echo "unknown argument: $1" >&2; exit 2 ;;
     esac
 done
@@ -66,11 +80,30 @@ if [ ! -f "$layers/complete" ]; then
     "$generator" --scale "$scale" "$layers"
     touch "$layers/complete"
 fi
+if [ -n "$referenceRev" ] && [ ! -f "$layers/roads_dhdn.prj" ]; then
+    "$projector" "$layers/roads.shp" 31468 "$layers/roads_dhdn"
+fi
 if [ ! -f "$layers/metadata-complete" ]; then
     "$projector" "$layers/roads.shp" 32633 "$layers/roads_utm"
     for ext in shp shx dbf; do cp "$layers/roads.$ext" "$layers/roads_utf8.$ext"; done
     echo UTF-8 > "$layers/roads_utf8.cpg"
     touch "$layers/metadata-complete"
+fi
+
+referenceProgram=""
+if [ -n "$referenceRev" ]; then
+    referenceDir="$build/reference-$referenceRev"
+    referenceProgram="$referenceDir/build/orvtessel"
+    if [ ! -x "$referenceProgram" ]; then
+        rm -rf "$referenceDir"
+        mkdir -p "$referenceDir/src"
+        git -C "$root" archive "$referenceRev" | tar -x -C "$referenceDir/src"
+        cmake -S "$referenceDir/src" -B "$referenceDir/build" -DCMAKE_BUILD_TYPE=Release \
+            -DORVTESSEL_BUILD_TESTS=OFF > "$referenceDir/configure.log" 2>&1 \
+            || { cat "$referenceDir/configure.log" >&2; exit 1; }
+        cmake --build "$referenceDir/build" -j2 --target orvtessel > "$referenceDir/build.log" 2>&1 \
+            || { cat "$referenceDir/build.log" >&2; exit 1; }
+    fi
 fi
 
 scratch="$(mktemp -d)"
@@ -90,6 +123,7 @@ table+=$'\n'"|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|--
 status=0
 
 for name in roads areas pois; do
+    [ "$referenceOnly" = no ] || break
     layer="$layers/$name.shp"
     output="$layer.mp"
     # Untimed first runs: the layer enters the page cache, and the first
@@ -154,6 +188,7 @@ for name in roads areas pois; do
 done
 
 # The layer metadata rows.
+if [ "$referenceOnly" = no ]; then
 : > "$scratch/r"; : > "$scratch/u"; : > "$scratch/t"; : > "$scratch/urss"
 for name in roads roads_utm roads_utf8; do "$program" "$layers/$name.shp" TYPE NAME > /dev/null; done
 utmReference="$(sha256sum < "$layers/roads_utm.shp.mp")"
@@ -183,8 +218,49 @@ echo "  declared UTF-8 / undeclared = $utf8Ratio (target about 1; output identic
 echo "  UTM output identical in every run: $utmIdentical"
 echo
 [ "$utmIdentical" = yes ] && [ "$utf8Identical" = yes ] || status=1
+fi
 
-echo "$table"
+# The reference rows: the same projected layers through the program of
+# another commit, alternating with this one.
+if [ -n "$referenceRev" ]; then
+    referenceTable="| layer | reference $referenceRev s | this s | this / reference | reference CPU s | this CPU s | CPU this / reference | same output |"
+    referenceTable+=$'\n'"|---|---:|---:|---:|---:|---:|---:|---|"
+    for name in roads_utm roads_dhdn; do
+        layer="$layers/$name.shp"
+        "$referenceProgram" "$layer" TYPE NAME > /dev/null
+        mv "$layer.mp" "$scratch/reference.mp"
+        "$program" "$layer" TYPE NAME > /dev/null
+        same=yes
+        cmp -s "$layer.mp" "$scratch/reference.mp" || same=no
+        # Wall clock, and CPU time (user + system, from time -f), which
+        # the other jobs of a shared machine disturb less.
+        : > "$scratch/o"; : > "$scratch/n"; : > "$scratch/ocpu"; : > "$scratch/ncpu"
+        for ((round = 1; round <= rounds; ++round)); do
+            start="$(now)"
+            /usr/bin/time -f "%U %S" -o "$scratch/time.txt" "$referenceProgram" "$layer" TYPE NAME > /dev/null
+            echo $(($(now) - start)) >> "$scratch/o"
+            awk '{ printf "%d\n", ($1 + $2) * 1e6 }' "$scratch/time.txt" >> "$scratch/ocpu"
+            start="$(now)"
+            /usr/bin/time -f "%U %S" -o "$scratch/time.txt" "$program" "$layer" TYPE NAME > /dev/null
+            echo $(($(now) - start)) >> "$scratch/n"
+            awk '{ printf "%d\n", ($1 + $2) * 1e6 }' "$scratch/time.txt" >> "$scratch/ncpu"
+        done
+        o="$(median < "$scratch/o")"; n="$(median < "$scratch/n")"
+        oCpu="$(median < "$scratch/ocpu")"; nCpu="$(median < "$scratch/ncpu")"
+        ratio="$(awk -v n="$n" -v o="$o" 'BEGIN { printf "%.2f", n / o }')"
+        cpuRatio="$(awk -v n="$nCpu" -v o="$oCpu" 'BEGIN { printf "%.2f", n / o }')"
+        echo "$name against $referenceRev:"
+        echo "  O reference    median $(seconds "$o") s, CPU $(seconds "$oCpu") s   (rounds: $(tr '\n' ' ' < "$scratch/o")us)"
+        echo "  N this         median $(seconds "$n") s, CPU $(seconds "$nCpu") s   (rounds: $(tr '\n' ' ' < "$scratch/n")us)"
+        echo "  this / reference = $ratio, CPU $cpuRatio (target <= 1.1); same output: $same"
+        echo
+        referenceTable+=$'\n'"| $name | $(seconds "$o") | $(seconds "$n") | $ratio | $(seconds "$oCpu") | $(seconds "$nCpu") | $cpuRatio | $same |"
+    done
+    echo "$referenceTable"
+    echo
+fi
+
+[ "$referenceOnly" = no ] && echo "$table"
 echo
 echo "load average after the run: $(cut -d' ' -f1-3 /proc/loadavg)"
 if [ "$status" -ne 0 ]; then echo "FAILED: the program's output differed between runs" >&2; fi

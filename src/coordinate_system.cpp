@@ -15,6 +15,13 @@
 namespace orvtessel {
 namespace {
 
+// The largest doubles written as 90.000000 and 180.000000 with six
+// decimals; the next double up is written 90.000001 and 180.000001. Both
+// lie just below 90.0000005 and 180.0000005, which no double equals, so how
+// the formatter rounds ties plays no part.
+constexpr double kLargestLatitudeWritten = 0x1.680000218def4p+6;    // 90.0000004999999987...
+constexpr double kLargestLongitudeWritten = 0x1.68000010c6f7ap+7;  // 180.0000004999999987...
+
 // PROJ would report its own failures on standard error, which carries
 // shapelib's diagnostics only: the program says what went wrong itself.
 void quietLog(void*, int, const char*) {}
@@ -155,15 +162,72 @@ Object identifiedEpsgSystem(PJ_CONTEXT* ctx, PJ* crs) {
     return identified;
 }
 
-// The first operation PROJ ranks for the source system and the extent that
-// can be set up; nothing when there is none.
-Object firstOperation(PJ_CONTEXT* ctx, PJ* source, PJ* wgs84, const double* extent) {
-    FactoryContext factory(ctx);
-    if (factory.get() == nullptr) return Object();
-    if (extent != nullptr) {
-        proj_operation_factory_context_set_area_of_interest(ctx, factory.get(), extent[0],
-                                                            extent[1], extent[2], extent[3]);
+// Whether every area of use the system and its parts (base, hub and
+// component systems, conversions and transformations) declare has its
+// bounds within -180..180 and -90..90. PROJ 9.1 overflows its stack when
+// it builds operations for a system whose area of use has a west bound
+// beyond 180, so this is asked before anything that uses the area.
+bool hasSoundAreasOfUse(PJ_CONTEXT* ctx, PJ* object, int depth = 0) {
+    if (object == nullptr) return true;
+    // Parts nest a few levels deep at most (a bound compound system of a
+    // projected one); deeper nesting is no .prj file anyone wrote.
+    if (depth > 8) return false;
+    double west = 0;
+    double south = 0;
+    double east = 0;
+    double north = 0;
+    if (proj_get_area_of_use(ctx, object, &west, &south, &east, &north, nullptr) != 0) {
+        // -1000 on every side: an area named without a bounding box.
+        const bool noBox = west == -1000 && south == -1000 && east == -1000 && north == -1000;
+        const bool sound = std::isfinite(west) && std::isfinite(east) && std::isfinite(south) &&
+                           std::isfinite(north) && west >= -180 && west <= 180 && east >= -180 &&
+                           east <= 180 && south >= -90 && south <= 90 && north >= -90 && north <= 90;
+        if (!noBox && !sound) return false;
     }
+    const auto partIsSound = [&](PJ* part) {
+        const Object owned(part);
+        return hasSoundAreasOfUse(ctx, owned.get(), depth + 1);
+    };
+    switch (proj_get_type(object)) {
+        case PJ_TYPE_COMPOUND_CRS:
+            for (int i = 0;; ++i) {
+                PJ* component = proj_crs_get_sub_crs(ctx, object, i);
+                if (component == nullptr) return true;
+                if (!partIsSound(component)) return false;
+            }
+        case PJ_TYPE_BOUND_CRS:
+            return partIsSound(proj_get_source_crs(ctx, object)) &&
+                   partIsSound(proj_get_target_crs(ctx, object)) &&
+                   partIsSound(proj_crs_get_coordoperation(ctx, object));
+        default:
+            if (proj_is_crs(object) == 0) return true;
+            // A derived system's base and the conversion from it; nothing
+            // for a system that derives from none.
+            return partIsSound(proj_get_source_crs(ctx, object)) &&
+                   partIsSound(proj_crs_get_coordoperation(ctx, object));
+    }
+}
+
+// The conversion GDAL sets up by default: PROJ's operations from the system
+// to WGS 84, with no area of interest, so that PROJ picks for each vertex
+// the most accurate one whose area holds it (and outside all of them, the
+// first that needs no grid); those that need a grid the machine lacks are
+// left out, the network being off. Longitude first and latitude second,
+// easting before northing, as the .shp stores them, whatever axis order the
+// systems declare. Nothing when PROJ has no operation.
+Object operationToWgs84(PJ_CONTEXT* ctx, PJ* source, PJ* wgs84) {
+    const Object operation(proj_create_crs_to_crs_from_pj(ctx, source, wgs84, nullptr, nullptr));
+    if (!operation) return Object();
+    return Object(proj_normalize_for_visualization(ctx, operation.get()));
+}
+
+// Whether every operation PROJ has from the system to WGS 84 (those it
+// chooses among for the vertices) is a ballpark one, which only changes
+// the ellipsoid: then no datum shift is known.
+bool onlyBallparkOperations(PJ_CONTEXT* ctx, PJ* source, PJ* wgs84) {
+    FactoryContext factory(ctx);
+    if (factory.get() == nullptr) return false;
+    // As PROJ sets the factory up for the conversion itself.
     proj_operation_factory_context_set_spatial_criterion(
         ctx, factory.get(), PROJ_SPATIAL_CRITERION_PARTIAL_INTERSECTION);
     proj_operation_factory_context_set_grid_availability_use(
@@ -171,37 +235,56 @@ Object firstOperation(PJ_CONTEXT* ctx, PJ* source, PJ* wgs84, const double* exte
     const OperationList operations(proj_create_operations(ctx, source, wgs84, factory.get()));
     const int nOperations = operations.get() != nullptr ? proj_list_get_count(operations.get()) : 0;
     for (int i = 0; i < nOperations; ++i) {
-        Object candidate(proj_list_get(ctx, operations.get(), i));
-        if (candidate && proj_coordoperation_is_instantiable(ctx, candidate.get()) != 0) {
-            return candidate;
+        const Object candidate(proj_list_get(ctx, operations.get(), i));
+        if (candidate && proj_coordoperation_has_ballpark_transformation(ctx, candidate.get()) == 0 &&
+            proj_coordoperation_is_instantiable(ctx, candidate.get()) != 0) {
+            return false;
         }
     }
-    return Object();
+    return true;
 }
 
-// The layer's extent in WGS 84 degrees, from the .shp header's bounds,
-// through any operation PROJ has. False when it cannot be told.
-bool extentInDegrees(PJ_CONTEXT* ctx, PJ* crs, PJ* wgs84, SHPHandle hSHP, double extent[4]) {
-    double minBound[4] = {};
-    double maxBound[4] = {};
-    SHPGetInfo(hSHP, nullptr, nullptr, minBound, maxBound);
-    for (const double v : {minBound[0], minBound[1], maxBound[0], maxBound[1]}) {
-        if (!std::isfinite(v)) return false;
+bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && equalsIgnoringCase(text.substr(0, prefix.size()), prefix);
+}
+
+bool endsWithIgnoringCase(std::string_view text, std::string_view suffix) {
+    return text.size() >= suffix.size() &&
+           equalsIgnoringCase(text.substr(text.size() - suffix.size()), suffix);
+}
+
+// A datum that names nothing but its ellipsoid, as PROJ reads it from .prj
+// files in the ESRI dialect ("D_unknown"), from PROJ strings and from the
+// EPSG's "not specified" datums.
+bool isUnknownDatumName(std::string_view name) {
+    if (equalsIgnoringCase(name, "D_unknown") || equalsIgnoringCase(name, "unknown")) return true;
+    if (startsWithIgnoringCase(name, "Unknown based on ") && endsWithIgnoringCase(name, " ellipsoid")) {
+        return true;
     }
-    if (minBound[0] > maxBound[0] || minBound[1] > maxBound[1]) return false;
-    const Object rough(proj_create_crs_to_crs_from_pj(ctx, crs, wgs84, nullptr, nullptr));
-    if (!rough) return false;
-    const Object normalized(proj_normalize_for_visualization(ctx, rough.get()));
-    if (!normalized) return false;
-    const int ok = proj_trans_bounds(ctx, normalized.get(), PJ_FWD, minBound[0], minBound[1],
-                                     maxBound[0], maxBound[1], &extent[0], &extent[1],
-                                     &extent[2], &extent[3], 21);
-    proj_errno_reset(normalized.get());
-    if (ok == 0) return false;
-    for (int i = 0; i < 4; ++i) {
-        if (!std::isfinite(extent[i])) return false;
+    return startsWithIgnoringCase(name, "Not specified (based on ") &&
+           endsWithIgnoringCase(name, " ellipsoid)");
+}
+
+// The name of the system's ellipsoid when the system names no datum and
+// the ellipsoid is that of WGS 84 or GRS 1980 (positions on either differ
+// from WGS 84 by metres at most); empty otherwise.
+std::string ellipsoidOnlyName(PJ_CONTEXT* ctx, PJ* crs) {
+    const Object datum(proj_crs_get_datum(ctx, crs));
+    const char* datumName = datum ? proj_get_name(datum.get()) : nullptr;
+    if (datumName == nullptr || !isUnknownDatumName(datumName)) return std::string();
+    const Object ellipsoid(proj_get_ellipsoid(ctx, crs));
+    double semiMajor = 0;
+    double inverseFlattening = 0;
+    if (!ellipsoid || proj_ellipsoid_get_parameters(ctx, ellipsoid.get(), &semiMajor, nullptr, nullptr,
+                                                    &inverseFlattening) == 0) {
+        return std::string();
     }
-    return extent[1] <= extent[3];
+    const bool wgs84OrGrs1980 = std::fabs(semiMajor - 6378137.0) < 1e-6 &&
+                                (std::fabs(inverseFlattening - 298.257223563) < 1e-9 ||
+                                 std::fabs(inverseFlattening - 298.257222101) < 1e-9);
+    const char* name = proj_get_name(ellipsoid.get());
+    if (!wgs84OrGrs1980 || name == nullptr || *name == '\0') return std::string();
+    return name;
 }
 
 // The layer's .prj file: the layer path with the extension of its last
@@ -238,7 +321,7 @@ CoordinateSystem::CoordinateSystem(CoordinateSystem&&) noexcept = default;
 CoordinateSystem& CoordinateSystem::operator=(CoordinateSystem&&) noexcept = default;
 CoordinateSystem::~CoordinateSystem() = default;
 
-CoordinateSystem CoordinateSystem::forLayer(const std::string& layerPath, SHPHandle hSHP) {
+CoordinateSystem CoordinateSystem::forLayer(const std::string& layerPath, SHPHandle) {
     CoordinateSystem system;
     const std::string prjPath = findProjectionFile(layerPath);
     if (prjPath.empty()) return system;
@@ -269,37 +352,39 @@ CoordinateSystem CoordinateSystem::forLayer(const std::string& layerPath, SHPHan
     proj_string_list_destroy(warnings);
     proj_string_list_destroy(errors);
     if (!parsed) return cannotRead();
+    if (!hasSoundAreasOfUse(ctx, parsed.get())) return cannotRead();
     const std::string name = nameOf(parsed.get());
     const Object source = horizontalSystem(ctx, std::move(parsed));
     const Object wgs84(proj_create(ctx, "EPSG:4326"));
     if (!source || !wgs84) return cannotRead();
     if (isWgs84LongitudeLatitude(ctx, source.get(), wgs84.get())) return system;
 
-    // The operation PROJ ranks first for the layer's extent; those that
-    // need a grid the machine lacks are left out.
-    double extent[4];
-    const bool hasExtent = extentInDegrees(ctx, source.get(), wgs84.get(), hSHP, extent);
-    Object chosen = firstOperation(ctx, source.get(), wgs84.get(), hasExtent ? extent : nullptr);
-    if (!chosen) {
+    PJ* from = source.get();
+    transformation->operation = operationToWgs84(ctx, from, wgs84.get());
+    Object identified;
+    if (!transformation->operation) {
         // Some systems in the ESRI dialect (a prime meridian other than
         // Greenwich, for one) give PROJ no operation, while the EPSG system
         // it identifies them as does.
-        const Object identified = identifiedEpsgSystem(ctx, source.get());
+        identified = identifiedEpsgSystem(ctx, from);
         if (identified) {
-            chosen = firstOperation(ctx, identified.get(), wgs84.get(), hasExtent ? extent : nullptr);
+            from = identified.get();
+            transformation->operation = operationToWgs84(ctx, from, wgs84.get());
         }
     }
-    if (!chosen) return cannotRead();
-    // Longitude first and latitude second, easting before northing, as the
-    // .shp stores them, whatever axis order the systems declare.
-    transformation->operation = Object(proj_normalize_for_visualization(ctx, chosen.get()));
     if (!transformation->operation) return cannotRead();
-    const bool ballpark = proj_coordoperation_has_ballpark_transformation(ctx, chosen.get()) != 0;
 
     printOut("[INF] Coordinates are converted from " + name + " to WGS 84.\n");
-    if (ballpark) {
-        printOut("[WRN] No datum shift from " + name +
-                  " to WGS 84 is known; positions may be off by up to a few hundred metres.\n");
+    if (onlyBallparkOperations(ctx, from, wgs84.get())) {
+        const std::string ellipsoid = ellipsoidOnlyName(ctx, from);
+        if (!ellipsoid.empty()) {
+            printOut("[WRN] The coordinate system " + name + " names no datum, only the ellipsoid " +
+                     ellipsoid +
+                     "; positions are taken as WGS 84, which may put them off by up to a few metres.\n");
+        } else {
+            printOut("[WRN] No datum shift from " + name +
+                     " to WGS 84 is known; positions may be off by up to a few hundred metres.\n");
+        }
     }
     system.transformation_ = std::move(transformation);
     return system;
@@ -340,12 +425,15 @@ bool CoordinateSystem::toWgs84(const SHPObject& shape, int nUsed, int record, Ve
         vertices.y = y_.data();
     }
 
-    // NaN fails both comparisons and counts as out of range.
+    // What counts is the pair as written, with six decimals: 180.00000000000006
+    // is written 180.000000 and is in range. NaN fails both comparisons and
+    // counts as out of range, as do the infinities.
     bool inRange = true;
     for (int i = 0; i < nUsed; ++i) {
         const double lon = vertices.x[i];
         const double lat = vertices.y[i];
-        inRange &= lat >= -90.0 && lat <= 90.0 && lon >= -180.0 && lon <= 180.0;
+        inRange &= lat >= -kLargestLatitudeWritten && lat <= kLargestLatitudeWritten &&
+                   lon >= -kLargestLongitudeWritten && lon <= kLargestLongitudeWritten;
     }
     if (!inRange) {
         if (nOutOfRange_ == 0) firstOutOfRange_ = record + 1;

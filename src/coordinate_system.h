@@ -22,7 +22,8 @@ public:
     // or ".PRJ") and prints what it found: a system to convert from, a
     // conversion without a known datum shift, or a file it cannot read.
     // Without a .prj, or with one in WGS 84 longitude/latitude, the vertices
-    // are written as stored and nothing is printed.
+    // are written as stored and nothing is printed. The operation is chosen
+    // for each vertex, so the layer's extent (hSHP) plays no part.
     static CoordinateSystem forLayer(const std::string& layerPath, SHPHandle hSHP);
 
     CoordinateSystem(CoordinateSystem&&) noexcept;
@@ -31,9 +32,10 @@ public:
 
     // The first nUsed vertices of the shape in WGS 84, valid until the next
     // call. Returns false (and counts the record) when a vertex cannot be
-    // converted; the record then gets no section. A record whose written
-    // vertices lie outside latitude -90..90 or longitude -180..180 is
-    // counted as well, but written.
+    // converted; the record then gets no section. A record with a vertex
+    // that is not finite, or whose latitude or longitude as written (six
+    // decimals) lies beyond 90.000000 or 180.000000 either way, is counted
+    // as well, but written.
     bool toWgs84(const SHPObject& shape, int nUsed, int record, Vertices& vertices);
 
     // The closing warnings, each only when it applies.

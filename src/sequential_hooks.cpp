@@ -1,6 +1,13 @@
 #include "sequential_hooks.h"
 
 #include <cstdio>
+#include <cstring>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace orvtessel {
 namespace {
@@ -14,8 +21,36 @@ struct TrackedFile {
 
 TrackedFile* tracked(SAFile file) { return reinterpret_cast<TrackedFile*>(file); }
 
+#ifndef _WIN32
+// Opens a regular file for reading as a C stream; a folder, a device or a
+// pipe counts as no file at all. The open does not block (a pipe without a
+// writer would wait for one forever), and the check is made on what was
+// opened, not on the name.
+std::FILE* openRegularFile(const char* filename, const char* access) {
+    const bool update = std::strchr(access, '+') != nullptr;
+    const int fd = open(filename, (update ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC);
+    if (fd == -1) return nullptr;
+    struct stat info {};
+    const int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flags == -1 ||
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) {
+        close(fd);
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, access);
+    if (file == nullptr) close(fd);
+    return file;
+}
+#endif
+
 SAFile trackedOpen(const char* filename, const char* access) {
+#ifndef _WIN32
+    // shapelib opens the layer's files (.shp, .shx, .dbf and .cpg) for
+    // reading only, through these hooks.
+    std::FILE* file = access[0] == 'r' ? openRegularFile(filename, access) : std::fopen(filename, access);
+#else
     std::FILE* file = std::fopen(filename, access);
+#endif
     if (file == nullptr) return nullptr;
     auto* wrapper = new TrackedFile;
     wrapper->file = file;

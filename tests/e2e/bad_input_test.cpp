@@ -1,13 +1,20 @@
 // Damaged and unusual input: the program ends cleanly or converts what it
 // can, never writes a broken section, and says what happened. Each case is
 // a row of docs/bad-input.md.
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "expected.h"
 #include "layer_writer.h"
@@ -96,6 +103,126 @@ TEST(BadInput, EmptyAndTruncatedLayerFilesThatCannotBeOpened) {
         EXPECT_EQ(outcome.run.out, std::string(kBanner) + c.message) << c.name;
         EXPECT_FALSE(outcome.fileExists) << c.name;
     }
+}
+
+// Opens each named pipe for writing and closes it again, once `patience`
+// has passed without the watch being stopped: a run that waits on a pipe
+// then reads its end instead of hanging the tests.
+class PipeWatch {
+public:
+    PipeWatch(std::vector<fs::path> pipes, std::chrono::seconds patience)
+        : thread_([this, pipes = std::move(pipes), patience] {
+              const auto end = std::chrono::steady_clock::now() + patience;
+              while (!stopped_ && std::chrono::steady_clock::now() < end) {
+                  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+              }
+              if (stopped_) return;
+              fired_ = true;
+              for (const fs::path& pipe : pipes) {
+                  const int fd = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+                  if (fd != -1) close(fd);
+              }
+          }) {}
+    PipeWatch(const PipeWatch&) = delete;
+    PipeWatch& operator=(const PipeWatch&) = delete;
+    ~PipeWatch() { stop(); }
+    // True when the run had to be released.
+    bool stop() {
+        stopped_ = true;
+        if (thread_.joinable()) thread_.join();
+        return fired_;
+    }
+
+private:
+    std::atomic<bool> stopped_{false};
+    std::atomic<bool> fired_{false};
+    std::thread thread_;
+};
+
+TEST(BadInput, LayerFilesThatAreNoRegularFiles) {
+    // A pipe without a writer in the place of one of the layer's files
+    // would block its open forever; a folder reads as nothing. Either is
+    // taken as a missing file. A .cpg of that kind is no .cpg: the table
+    // is written as stored, as without one.
+    Layer layer = lines({twoPartLine()});
+    layer.records = {{"0x01", "Stra\xdf" "e"}};
+    const fs::path reference = scratchFolder("BadInput.NoRegularFile.Reference");
+    writeLayer(reference / "layer", layer);
+    const RunResult withoutCpg = runProgram(reference, {"layer.shp", "KIND", "NAME"});
+    const std::string withoutCpgFile = readFile(reference / "layer.shp.mp");
+    ASSERT_NE(withoutCpgFile.find("Label=Stra\xdf" "e"), std::string::npos);
+
+    const struct {
+        const char* name;
+        const char* file;
+        bool folder;
+        const char* message;  // empty: converted as without the file
+    } cases[] = {
+        {"PipeDbf", "layer.dbf", false, "[ERR] No .dbf file found. Exiting...\n"},
+        {"PipeShp", "layer.shp", false, "[ERR] No .shp file found. Exiting...\n"},
+        {"PipeShx", "layer.shx", false, "[ERR] No .shp file found. Exiting...\n"},
+        {"FolderDbf", "layer.dbf", true, "[ERR] No .dbf file found. Exiting...\n"},
+        {"FolderShx", "layer.shx", true, "[ERR] No .shp file found. Exiting...\n"},
+        {"PipeCpg", "layer.cpg", false, ""},
+        {"PipeUpperCaseCpg", "layer.CPG", false, ""},
+        {"FolderCpg", "layer.cpg", true, ""},
+    };
+    for (const auto& c : cases) {
+        const fs::path dir = scratchFolder(std::string("BadInput.NoRegularFile.") + c.name);
+        writeLayer(dir / "layer", layer);
+        const fs::path path = dir / c.file;
+        fs::remove(path);
+        if (c.folder) {
+            fs::create_directory(path);
+        } else {
+            ASSERT_EQ(mkfifo(path.c_str(), 0600), 0) << c.name;
+        }
+        PipeWatch watch({path}, std::chrono::seconds(20));
+        const RunResult run = runProgram(dir, {"layer.shp", "KIND", "NAME"});
+        EXPECT_FALSE(watch.stop()) << c.name << ": the run waited on the pipe";
+        if (*c.message != '\0') {
+            EXPECT_EQ(run.out, std::string(kBanner) + c.message) << c.name;
+            EXPECT_FALSE(fs::exists(dir / "layer.shp.mp")) << c.name;
+        } else {
+            EXPECT_EQ(maskRunningTime(run.out), maskRunningTime(withoutCpg.out)) << c.name;
+            EXPECT_TRUE(readFile(dir / "layer.shp.mp") == withoutCpgFile) << c.name;
+        }
+    }
+}
+
+TEST(BadInput, DictionaryMayBeAPipe) {
+    // As `<(...)` in a shell hands it over: the layer's files must be
+    // regular, the dictionary need not.
+    const std::string dictionary = "[IMG ID]\nID=\nName=\nCodepage=1252\n[END-IMG ID]\n";
+    const fs::path dir = scratchFolder("BadInput.DictionaryPipe");
+    Layer layer;
+    layer.shapes = {point(1, 2)};
+    layer.fields = {{"KIND", FTString, 4, 0}};
+    layer.records = {{"7"}};
+    writeLayer(dir / "layer", layer);
+    const fs::path pipe = dir / "dictionary.mp";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    std::thread writer([&] {
+        // Blocks until the program opens the pipe for reading.
+        const int fd = open(pipe.c_str(), O_WRONLY);
+        if (fd == -1) return;
+        const ssize_t nWritten = write(fd, dictionary.data(), dictionary.size());
+        (void)nWritten;
+        close(fd);
+    });
+    const RunResult run = runProgram(dir, {"layer.shp", "KIND", "KIND", "y", "dictionary.mp", "12345678"});
+    if (!fs::exists(dir / "layer.shp.mp")) {
+        // The program never opened the pipe: release the writer.
+        const int fd = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+        if (fd != -1) close(fd);
+    }
+    writer.join();
+    EXPECT_NE(run.out.find("[INF] Using dictionary file: dictionary.mp\n[INF] Using custom ID: 12345678\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(readFile(dir / "layer.shp.mp"),
+              crlf("[IMG ID]\nID=12345678\nName=\nCodepage=1252\n[END-IMG ID]\n") +
+                  "[POI]\r\nData0=(2.000000,1.000000)\r\nType=7\r\n[END]\r\n\r\n");
 }
 
 TEST(BadInput, DamagedShapeRecordsAreSkipped) {

@@ -51,10 +51,55 @@ const char* const kKrovakEastNorthEsri =  // EPSG:5514
 const char* const kNad27Esri =  // EPSG:4267
     "GEOGCS[\"GCS_North_American_1927\",DATUM[\"D_North_American_1927\",SPHEROID[\"Clarke_1866\","
     "6378206.4,294.978698213898]],PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]]";
+const char* const kNad27Utm18Esri =  // EPSG:26718
+    "PROJCS[\"NAD_1927_UTM_Zone_18N\",GEOGCS[\"GCS_North_American_1927\",DATUM["
+    "\"D_North_American_1927\",SPHEROID[\"Clarke_1866\",6378206.4,294.978698213898]],PRIMEM["
+    "\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]],PROJECTION[\"Transverse_Mercator\"],"
+    "PARAMETER[\"False_Easting\",500000.0],PARAMETER[\"False_Northing\",0.0],PARAMETER["
+    "\"Central_Meridian\",-75.0],PARAMETER[\"Scale_Factor\",0.9996],PARAMETER["
+    "\"Latitude_Of_Origin\",0.0],UNIT[\"Meter\",1.0]]";
+const char* const kDhdnGaussKruger4Esri =  // EPSG:31468
+    "PROJCS[\"DHDN_3_Degree_Gauss_Zone_4\",GEOGCS[\"GCS_Deutsches_Hauptdreiecksnetz\",DATUM["
+    "\"D_Deutsches_Hauptdreiecksnetz\",SPHEROID[\"Bessel_1841\",6377397.155,299.1528128]],PRIMEM["
+    "\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]],PROJECTION[\"Gauss_Kruger\"],"
+    "PARAMETER[\"False_Easting\",4500000.0],PARAMETER[\"False_Northing\",0.0],PARAMETER["
+    "\"Central_Meridian\",12.0],PARAMETER[\"Scale_Factor\",1.0],PARAMETER[\"Latitude_Of_Origin\",0.0],"
+    "UNIT[\"Meter\",1.0]]";
+const char* const kEd50Esri =  // EPSG:4230
+    "GEOGCS[\"GCS_European_1950\",DATUM[\"D_European_1950\",SPHEROID[\"International_1924\","
+    "6378388.0,297.0]],PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]]";
+const char* const kLv95Esri =  // EPSG:2056
+    "PROJCS[\"CH1903+_LV95\",GEOGCS[\"GCS_CH1903+\",DATUM[\"D_CH1903+\",SPHEROID[\"Bessel_1841\","
+    "6377397.155,299.1528128]],PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]],"
+    "PROJECTION[\"Hotine_Oblique_Mercator_Azimuth_Center\"],PARAMETER[\"False_Easting\",2600000.0],"
+    "PARAMETER[\"False_Northing\",1200000.0],PARAMETER[\"Scale_Factor\",1.0],PARAMETER[\"Azimuth\","
+    "90.0],PARAMETER[\"Longitude_Of_Center\",7.43958333333333],PARAMETER[\"Latitude_Of_Center\","
+    "46.9524055555556],UNIT[\"Meter\",1.0]]";
 // A datum PROJ knows no shift for.
 const char* const kUnknownDatum =
     "GEOGCS[\"GCS_Local\",DATUM[\"D_Local\",SPHEROID[\"Bessel_1841\",6377397.155,299.1528128]],"
     "PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]]";
+
+// GDA94 / Australian Albers (EPSG:3577) as projinfo writes it in WKT2,
+// with the given bounding box of its area of use (south, west, north,
+// east, as WKT2 orders them; EPSG's is -43.7,112.85,-9.86,153.69).
+std::string albersWithArea(const std::string& bbox) {
+    return "PROJCRS[\"GDA94 / Australian Albers\",BASEGEOGCRS[\"GDA94\",DATUM[\"Geocentric Datum of "
+           "Australia 1994\",ELLIPSOID[\"GRS 1980\",6378137,298.257222101,LENGTHUNIT[\"metre\",1]]],PRIMEM["
+           "\"Greenwich\",0,ANGLEUNIT[\"degree\",0.0174532925199433]],ID[\"EPSG\",4283]],CONVERSION["
+           "\"Australian Albers\",METHOD[\"Albers Equal Area\",ID[\"EPSG\",9822]],PARAMETER[\"Latitude of "
+           "false origin\",0,ANGLEUNIT[\"degree\",0.0174532925199433],ID[\"EPSG\",8821]],PARAMETER["
+           "\"Longitude of false origin\",132,ANGLEUNIT[\"degree\",0.0174532925199433],ID[\"EPSG\",8822]],"
+           "PARAMETER[\"Latitude of 1st standard parallel\",-18,ANGLEUNIT[\"degree\",0.0174532925199433],"
+           "ID[\"EPSG\",8823]],PARAMETER[\"Latitude of 2nd standard parallel\",-36,ANGLEUNIT[\"degree\","
+           "0.0174532925199433],ID[\"EPSG\",8824]],PARAMETER[\"Easting at false origin\",0,LENGTHUNIT["
+           "\"metre\",1],ID[\"EPSG\",8826]],PARAMETER[\"Northing at false origin\",0,LENGTHUNIT[\"metre\","
+           "1],ID[\"EPSG\",8827]]],CS[Cartesian,2],AXIS[\"(E)\",east,ORDER[1],LENGTHUNIT[\"metre\",1]],"
+           "AXIS[\"(N)\",north,ORDER[2],LENGTHUNIT[\"metre\",1]],USAGE[SCOPE[\"Statistical analysis.\"],"
+           "AREA[\"Australia - Australian Capital Territory; New South Wales; Northern Territory; "
+           "Queensland; South Australia; Tasmania; Western Australia; Victoria.\"],BBOX[" +
+           bbox + "]],ID[\"EPSG\",3577]]";
+}
 
 struct Conversion {
     RunResult run;
@@ -100,18 +145,24 @@ std::vector<std::pair<double, double>> writtenPairs(const std::string& file) {
     return pairs;
 }
 
-// PROJ's own command-line tool, given the same system and the same area
-// of interest: longitude and latitude of each vertex, with 9 decimals.
+// PROJ's own command-line tool, given the same system, WGS 84 as EPSG:4326
+// (as ogr2ogr -t_srs EPSG:4326 names it: the operations PROJ offers depend
+// on the authority) and no area of interest, so that it chooses the
+// operation for each vertex among all it has: longitude and latitude of
+// each vertex, with 12 decimals.
 std::vector<std::pair<double, double>> cs2csLonLat(const std::string& sourceWkt,
-                                                    const std::vector<std::pair<double, double>>& xy,
-                                                    const std::string& bbox) {
+                                                    const std::vector<std::pair<double, double>>& xy) {
     const fs::path dir = scratchFolder("Coordinates.cs2cs");
     writeFile(dir / "source.wkt", sourceWkt);
     std::string input;
-    for (const auto& [x, y] : xy) input += std::to_string(x) + " " + std::to_string(y) + "\n";
+    char number[64];
+    for (const auto& [x, y] : xy) {
+        std::snprintf(number, sizeof number, "%.17g %.17g\n", x, y);
+        input += number;
+    }
     writeFile(dir / "input.txt", input);
-    const std::string command = "cd '" + dir.string() + "' && cs2cs -f %.9f --bbox " + bbox +
-                                " \"$(cat source.wkt)\" OGC:CRS84 < input.txt 2>&1";
+    const std::string command = "cd '" + dir.string() +
+                                "' && cs2cs -f %.12f \"$(cat source.wkt)\" EPSG:4326 < input.txt 2>&1";
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
     std::vector<std::pair<double, double>> lonLat;
     if (!pipe) return lonLat;
@@ -119,7 +170,8 @@ std::vector<std::pair<double, double>> cs2csLonLat(const std::string& sourceWkt,
     while (std::fgets(line, sizeof line, pipe.get()) != nullptr) {
         double lon = 0;
         double lat = 0;
-        if (std::sscanf(line, "%lf %lf", &lon, &lat) == 2) lonLat.emplace_back(lon, lat);
+        // EPSG:4326 is latitude first.
+        if (std::sscanf(line, "%lf %lf", &lat, &lon) == 2) lonLat.emplace_back(lon, lat);
     }
     return lonLat;
 }
@@ -131,25 +183,42 @@ std::string programStdout(const std::string& coordinateMessages, const std::stri
 }
 
 TEST(Coordinates, ProjectedAndOtherDatumLayersMatchProjsOwnTool) {
+    // Each vertex is converted by the operation PROJ picks for it among
+    // all candidates, as cs2cs (and ogr2ogr) do; the layers that cross the
+    // areas of several datum shifts are where one operation for the whole
+    // layer put vertices metres away.
     const struct {
         const char* name;
-        const char* prj;
+        std::string prj;
         const char* crsName;
         std::vector<std::pair<double, double>> vertices;
-        const char* bbox;  // west,south,east,north of the vertices, in degrees
     } cases[] = {
         {"Utm33", kUtm33Esri, "WGS 84 / UTM zone 33N",
-         {{389000.5, 5819000.25}, {391234.125, 5820111.5}, {612345.75, 5421000.0}},
-         "13.3,48.9,16.6,52.6"},
+         {{389000.5, 5819000.25}, {391234.125, 5820111.5}, {612345.75, 5421000.0}}},
         {"PolandCs92", kPolandCs92Esri, "ETRF2000-PL / CS92",
-         {{637000.0, 486000.0}, {638500.5, 487250.25}, {210000.0, 650000.0}},
-         "14.6,52.2,21.1,53.8"},
+         {{637000.0, 486000.0}, {638500.5, 487250.25}, {210000.0, 650000.0}}},
         {"KrovakEastNorth", kKrovakEastNorthEsri, "S-JTSK / Krovak East North",
-         {{-743000.0, -1043000.0}, {-742500.0, -1042400.0}, {-568990.997, -1050538.643}},
-         "14.3,49.9,16.9,50.3"},
-        {"Nad27", kNad27Esri, "NAD27",
-         {{-100.0, 40.0}, {-99.5, 40.5}, {-98.25, 39.75}},
-         "-100.1,39.7,-98.2,40.6"},
+         {{-743000.0, -1043000.0}, {-742500.0, -1042400.0}, {-568990.997, -1050538.643}}},
+        {"Nad27", kNad27Esri, "NAD27", {{-100.0, 40.0}, {-99.5, 40.5}, {-98.25, 39.75}}},
+        // Kansas, Ontario, Mexico, Alaska and Cuba: each in its own shift.
+        {"Nad27AcrossAreas", kNad27Esri, "NAD27",
+         {{-100.0, 40.0}, {-85.0, 50.5}, {-102.0, 23.0}, {-150.0, 62.0}, {-79.5, 22.0}}},
+        // Ottawa, New York City, Montreal and Albany.
+        {"Nad27Utm18", kNad27Utm18Esri, "NAD27 / UTM zone 18N",
+         {{452814.4, 4999561.8}, {584448.2, 4505724.1}, {617169.3, 5039363.6}, {602428.3, 4722493.4}}},
+        // Munich and Dresden inside the German grid's area, then two points
+        // beyond Germany's bounds (Tyrol, Silesia).
+        {"DhdnBeyondGermany", kDhdnGaussKruger4Esri, "DHDN / 3-degree Gauss-Kruger zone 4",
+         {{4468105.2, 5333640.9}, {4622114.6, 5658648.3}, {4500108.8, 5206804.8}, {4748399.4, 5601879.6}}},
+        // Luxembourg, where the shifts of several areas overlap.
+        {"Ed50Luxembourg", kEd50Esri, "ED50", {{6.13, 49.61}, {5.9, 49.5}, {6.4, 50.1}}},
+        // Tyrol, the whole layer east of Switzerland: CH1903+ has a
+        // published shift all the same, so no warning either.
+        {"Lv95OutsideSwitzerland", kLv95Esri, "CH1903+ / LV95",
+         {{2855099.9, 1222020.9}, {2860722.5, 1266779.9}, {2899701.3, 1241911.7}}},
+        // A WKT2 system with its area of use.
+        {"AustralianAlbers", albersWithArea("-43.7,112.85,-9.86,153.69"), "GDA94 / Australian Albers",
+         {{1000000.0, -3000000.0}, {-1500000.0, -2500000.0}}},
     };
     for (const auto& c : cases) {
         const Conversion conversion = convertLines(c.name, {c.vertices}, c.prj);
@@ -159,11 +228,12 @@ TEST(Coordinates, ProjectedAndOtherDatumLayersMatchProjsOwnTool) {
                                 progress({0})))
             << c.name;
         const auto written = writtenPairs(conversion.file);
-        const auto expected = cs2csLonLat(c.prj, c.vertices, c.bbox);
+        const auto expected = cs2csLonLat(c.prj, c.vertices);
         ASSERT_EQ(written.size(), c.vertices.size()) << c.name << conversion.file;
         ASSERT_EQ(expected.size(), c.vertices.size()) << c.name << ": cs2cs (Debian proj-bin) gave no result";
         for (std::size_t i = 0; i < written.size(); ++i) {
-            // Six decimals written, rounded: half a unit of the last one.
+            // Six decimals written, rounded: half a unit of the last one,
+            // at most 0.06 m.
             EXPECT_NEAR(written[i].first, expected[i].second, 5.0000001e-7) << c.name << " vertex " << i;
             EXPECT_NEAR(written[i].second, expected[i].first, 5.0000001e-7) << c.name << " vertex " << i;
         }
@@ -259,14 +329,86 @@ TEST(Coordinates, EsriSystemPrjCannotBuildAnOperationForIsIdentified) {
 }
 
 TEST(Coordinates, UnknownDatumShiftIsConvertedWithAWarning) {
-    const Conversion conversion = convertLines("Ballpark", {{{14.5, 50.0}}}, kUnknownDatum);
-    EXPECT_EQ(maskRunningTime(conversion.run.out),
-              programStdout("[INF] Coordinates are converted from GCS_Local to WGS 84.\n"
-                            "[WRN] No datum shift from GCS_Local to WGS 84 is known; positions may "
-                            "be off by up to a few hundred metres.\n",
-                            progress({0})));
-    EXPECT_EQ(conversion.file,
-              crlf(std::string(kDefaultHeader) + "[POLYLINE]\nData0=(50.000000,14.500000)\nType=1\n[END]\n\n"));
+    // Only a ballpark operation (the ellipsoid changed, no shift): the
+    // warning says so, or, for a datum that names nothing but an ellipsoid
+    // of WGS 84's size, that the positions are taken as WGS 84.
+    const std::string ballpark = " to WGS 84 is known; positions may be off by up to a few hundred metres.\n";
+    const std::string ellipsoidOnly =
+        "; positions are taken as WGS 84, which may put them off by up to a few metres.\n";
+    const struct {
+        const char* name;
+        std::string prj;
+        std::vector<std::pair<double, double>> vertices;
+        std::string messages;
+        const char* data;
+    } cases[] = {
+        {"NamedDatum", kUnknownDatum, {{14.5, 50.0}},
+         "[INF] Coordinates are converted from GCS_Local to WGS 84.\n"
+         "[WRN] No datum shift from GCS_Local" + ballpark,
+         "(50.000000,14.500000)"},
+        // As R and older tools write a UTM layer: no datum, WGS 84's
+        // ellipsoid. On the central meridian of zone 18 (75 W).
+        {"EsriUnknownUtm",
+         "PROJCS[\"WGS_1984_UTM_Zone_18N\",GEOGCS[\"GCS_unknown\",DATUM[\"D_unknown\",SPHEROID[\"WGS84\","
+         "6378137,298.257223563]],PRIMEM[\"Greenwich\",0],UNIT[\"Degree\",0.0174532925199433]],PROJECTION["
+         "\"Transverse_Mercator\"],PARAMETER[\"latitude_of_origin\",0],PARAMETER[\"central_meridian\",-75],"
+         "PARAMETER[\"scale_factor\",0.9996],PARAMETER[\"false_easting\",500000],PARAMETER["
+         "\"false_northing\",0],UNIT[\"Meter\",1]]",
+         {{500000.0, 0.0}},
+         "[INF] Coordinates are converted from WGS 84 / UTM zone 18N to WGS 84.\n"
+         "[WRN] The coordinate system WGS 84 / UTM zone 18N names no datum, only the ellipsoid WGS84" +
+             ellipsoidOnly,
+         "(0.000000,-75.000000)"},
+        {"EsriUnknownGrs80UpperCase",
+         "GEOGCS[\"GCS_unknown\",DATUM[\"D_UNKNOWN\",SPHEROID[\"GRS80\",6378137,298.257222101]],"
+         "PRIMEM[\"Greenwich\",0],UNIT[\"Degree\",0.0174532925199433]]",
+         {{14.5, 50.0}},
+         "[INF] Coordinates are converted from GCS_unknown to WGS 84.\n"
+         "[WRN] The coordinate system GCS_unknown names no datum, only the ellipsoid GRS80" + ellipsoidOnly,
+         "(50.000000,14.500000)"},
+        {"NotSpecifiedWkt2",
+         "GEOGCRS[\"Unknown datum based upon the WGS 84 ellipsoid\",DATUM[\"Not specified (based on WGS 84 "
+         "ellipsoid)\",ELLIPSOID[\"WGS 84\",6378137,298.257223563]],CS[ellipsoidal,2],AXIS[\"longitude\","
+         "east,ANGLEUNIT[\"degree\",0.0174532925199433]],AXIS[\"latitude\",north,ANGLEUNIT[\"degree\","
+         "0.0174532925199433]]]",
+         {{14.5, 50.0}},
+         "[INF] Coordinates are converted from Unknown datum based upon the WGS 84 ellipsoid to WGS 84.\n"
+         "[WRN] The coordinate system Unknown datum based upon the WGS 84 ellipsoid names no datum, only the "
+         "ellipsoid WGS 84" + ellipsoidOnly,
+         "(50.000000,14.500000)"},
+        {"UnknownBasedOnWkt1",
+         "GEOGCS[\"unnamed\",DATUM[\"unknown based on GRS80 ellipsoid\",SPHEROID[\"GRS 1980\",6378137,"
+         "298.257222101]],PRIMEM[\"Greenwich\",0],UNIT[\"degree\",0.0174532925199433]]",
+         {{14.5, 50.0}},
+         "[INF] Coordinates are converted from unnamed to WGS 84.\n"
+         "[WRN] The coordinate system unnamed names no datum, only the ellipsoid GRS 1980" + ellipsoidOnly,
+         "(50.000000,14.500000)"},
+        // No datum, but an ellipsoid far from WGS 84's: up to hundreds of
+        // metres after all.
+        {"UnknownOnBessel",
+         "GEOGCS[\"GCS_unknown\",DATUM[\"D_unknown\",SPHEROID[\"Bessel_1841\",6377397.155,299.1528128]],"
+         "PRIMEM[\"Greenwich\",0],UNIT[\"Degree\",0.0174532925199433]]",
+         {{14.5, 50.0}},
+         "[INF] Coordinates are converted from GCS_unknown to WGS 84.\n"
+         "[WRN] No datum shift from GCS_unknown" + ballpark,
+         "(50.000000,14.500000)"},
+        // A datum with a name of its own on WGS 84's ellipsoid is a datum
+        // whose shift PROJ does not know.
+        {"NamedDatumOnWgs84Ellipsoid",
+         "GEOGCS[\"GCS_Local\",DATUM[\"D_Local\",SPHEROID[\"WGS84\",6378137,298.257223563]],"
+         "PRIMEM[\"Greenwich\",0],UNIT[\"Degree\",0.0174532925199433]]",
+         {{14.5, 50.0}},
+         "[INF] Coordinates are converted from GCS_Local to WGS 84.\n"
+         "[WRN] No datum shift from GCS_Local" + ballpark,
+         "(50.000000,14.500000)"},
+    };
+    for (const auto& c : cases) {
+        const Conversion conversion = convertLines(std::string("Ballpark.") + c.name, {c.vertices}, c.prj);
+        EXPECT_EQ(maskRunningTime(conversion.run.out), programStdout(c.messages, progress({0}))) << c.name;
+        EXPECT_EQ(conversion.file, crlf(std::string(kDefaultHeader) + "[POLYLINE]\nData0=" + c.data +
+                                        "\nType=1\n[END]\n\n"))
+            << c.name;
+    }
 }
 
 TEST(Coordinates, UnreadablePrjLeavesCoordinatesAsStored) {
@@ -288,6 +430,22 @@ TEST(Coordinates, UnreadablePrjLeavesCoordinatesAsStored) {
                      "UNIT[\"metre\",1]]", "layer.prj"},
         {"Engineering", "LOCAL_CS[\"Site grid\",LOCAL_DATUM[\"Site\",0],UNIT[\"metre\",1]]", "layer.prj"},
         {"UpperCaseName", "garbage", "layer.PRJ"},
+        // Areas of use beyond -180..180 or -90..90, on the system itself or
+        // on a part of it (the first made PROJ 9.1 overflow its stack).
+        {"AreaWestBeyond180", albersWithArea("-43.7,180.1,-9.86,153.69"), "layer.prj"},
+        {"AreaSouthBeyond90", albersWithArea("-95,112.85,-9.86,153.69"), "layer.prj"},
+        {"AreaEastBeyond180", albersWithArea("-43.7,112.85,-9.86,-180.5"), "layer.prj"},
+        {"AreaOfBoundSystemsSource",
+         "BOUNDCRS[SOURCECRS[GEOGCRS[\"x\",DATUM[\"d\",ELLIPSOID[\"GRS 1980\",6378137,298.257222101]],"
+         "CS[ellipsoidal,2],AXIS[\"lon\",east,ANGLEUNIT[\"degree\",0.0174532925199433]],AXIS[\"lat\",north,"
+         "ANGLEUNIT[\"degree\",0.0174532925199433]],USAGE[SCOPE[\"s\"],BBOX[-43.7,180.1,-9.86,153.69]]]],"
+         "TARGETCRS[GEOGCRS[\"WGS 84\",DATUM[\"World Geodetic System 1984\",ELLIPSOID[\"WGS 84\",6378137,"
+         "298.257223563]],CS[ellipsoidal,2],AXIS[\"lat\",north,ANGLEUNIT[\"degree\",0.0174532925199433]],"
+         "AXIS[\"lon\",east,ANGLEUNIT[\"degree\",0.0174532925199433]],ID[\"EPSG\",4326]]],"
+         "ABRIDGEDTRANSFORMATION[\"t\",METHOD[\"Geocentric translations\",ID[\"EPSG\",9603]],PARAMETER["
+         "\"X-axis translation\",1,ID[\"EPSG\",8605]],PARAMETER[\"Y-axis translation\",2,ID[\"EPSG\",8606]],"
+         "PARAMETER[\"Z-axis translation\",3,ID[\"EPSG\",8607]]]]",
+         "layer.prj"},
     };
     for (const auto& c : cases) {
         const Conversion conversion =
@@ -339,8 +497,30 @@ TEST(Coordinates, VerticesThatCannotBeConvertedSkipTheirRecord) {
     EXPECT_EQ(conversion.file, crlf(kDefaultHeader + section + section));
 }
 
+// The largest double that printf writes as `edge` with six decimals (its
+// successor is written one millionth more), found by halving the gap.
+double largestWrittenAs(double edge) {
+    char edgeText[32];
+    std::snprintf(edgeText, sizeof edgeText, "%.6f", edge);
+    double below = edge;
+    double above = edge + 1e-6;
+    while (std::nextafter(below, above) != above) {
+        const double middle = below + (above - below) / 2;
+        char text[32];
+        std::snprintf(text, sizeof text, "%.6f", middle);
+        (std::string(text) == edgeText ? below : above) = middle;
+    }
+    return below;
+}
+
 TEST(Coordinates, CoordinatesOutsideLatitudeAndLongitudeAreReported) {
+    // What counts is the pair as written: a vertex written as 180.000000 or
+    // -90.000000 is in range, one written as 180.000001 is not.
     const double nan = std::nan("");
+    const double lonEdge = largestWrittenAs(180.0);
+    const double latEdge = largestWrittenAs(90.0);
+    const double beyondLon = std::nextafter(lonEdge, 200.0);
+    const double beyondLat = std::nextafter(latEdge, 100.0);
     const struct {
         const char* name;
         std::vector<std::vector<std::pair<double, double>>> lines;
@@ -351,11 +531,17 @@ TEST(Coordinates, CoordinatesOutsideLatitudeAndLongitudeAreReported) {
          "\n[WRN] 1 records have coordinates outside latitude -90..90 or longitude -180..180 "
          "(first: record 1)."},
         {"Edges", {{{180.0, 90.0}, {-180.0, -90.0}}, {{13.0, 52.0}}}, ""},
-        {"JustOutside", {{{13.0, 52.0}}, {{180.0000001, 0.0}}, {{0.0, -90.0000001}}},
-         "\n[WRN] 2 records have coordinates outside latitude -90..90 or longitude -180..180 "
+        // Natural Earth's Russia reaches longitude 180.00000000000006.
+        {"WrittenAsTheEdges",
+         {{{180.00000000000006, 66.0}, {lonEdge, latEdge}}, {{-lonEdge, -latEdge}, {180.0000001, -90.0000001}}},
+         ""},
+        {"JustOutside",
+         {{{13.0, 52.0}}, {{beyondLon, 0.0}}, {{0.0, -beyondLat}}, {{-beyondLon, 0.0}, {13.0, 52.0}},
+          {{0.0, beyondLat}}},
+         "\n[WRN] 4 records have coordinates outside latitude -90..90 or longitude -180..180 "
          "(first: record 2)."},
-        {"NotFinite", {{{13.0, 52.0}}, {{13.0, 52.0}, {nan, 52.0}}},
-         "\n[WRN] 1 records have coordinates outside latitude -90..90 or longitude -180..180 "
+        {"NotFinite", {{{13.0, 52.0}}, {{13.0, 52.0}, {nan, 52.0}}, {{HUGE_VAL, 0.0}}, {{0.0, -HUGE_VAL}}},
+         "\n[WRN] 3 records have coordinates outside latitude -90..90 or longitude -180..180 "
          "(first: record 2)."},
     };
     for (const auto& c : cases) {
@@ -375,6 +561,12 @@ TEST(Coordinates, CoordinatesOutsideLatitudeAndLongitudeAreReported) {
         }
         EXPECT_EQ(nSections, c.lines.size()) << c.name;
     }
+    // The edges are written as the edges themselves.
+    const Conversion edges = convertLines("Range.EdgesWritten", {{{lonEdge, latEdge}, {-lonEdge, -latEdge}}},
+                                          std::nullopt);
+    EXPECT_EQ(edges.file, crlf(std::string(kDefaultHeader) +
+                               "[POLYLINE]\nData0=(90.000000,180.000000),(-90.000000,-180.000000)\n"
+                               "Type=1\n[END]\n\n"));
 }
 
 TEST(Coordinates, ClosingWarningsComeInTheirOrder) {
