@@ -311,6 +311,8 @@ std::string nameOf(PJ* crs) {
 
 }  // namespace
 
+std::string projVersion() { return proj_info().version; }
+
 struct CoordinateSystem::Transformation {
     ContextPtr ctx;
     Object operation;  // source easting/longitude, northing/latitude -> lon, lat

@@ -16,6 +16,9 @@ struct Vertices {
     const double* y = nullptr;
 };
 
+// The version of PROJ in use, such as "9.1.1".
+std::string projVersion();
+
 class CoordinateSystem {
 public:
     // Reads the layer's .prj (layer path without its extension, then ".prj"

@@ -16,7 +16,6 @@
 
 #include <new>
 
-#include <proj.h>
 #include <shapefil.h>
 #include <unicode/uversion.h>
 
@@ -65,7 +64,7 @@ constexpr int kExitUsage = 2;    // the command line is wrong
 // Our version, then the libraries' that do the work.
 std::string versionText() {
     std::string text = "orvtessel " ORVTESSEL_VERSION "\n";
-    text += std::string("PROJ ") + proj_info().version + "\n";
+    text += "PROJ " + projVersion() + "\n";
     UVersionInfo icuVersion;
     u_getVersion(icuVersion);
     char icuText[U_MAX_VERSION_STRING_LENGTH];
