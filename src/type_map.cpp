@@ -92,7 +92,9 @@ std::optional<TypeMap> TypeMap::read(const std::string& path, std::string& error
         const std::size_t lf = rest.find('\n');
         std::string_view line = rest.substr(0, lf);
         rest.remove_prefix(lf == std::string_view::npos ? rest.size() : lf + 1);
-        if (!line.empty() && line.back() == '\r' && lf != std::string_view::npos) line.remove_suffix(1);
+        // A CR before the LF belongs to the line end, and so does one that
+        // ends the file.
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
 
         const std::string_view ruleText = trimBlanks(line);
         if (ruleText.empty() || ruleText.front() == '#') continue;

@@ -95,7 +95,7 @@ TEST(TypeMap, UnlistedValuesAreSkippedAndNamed) {
 TEST(TypeMap, FixedTypeForAOneClassLayer) {
     // "*" alone: the type column is neither read nor checked.
     const fs::path dir = classLayer("Fixed", {"x", "y"});
-    writeFile(dir / "city.types", "\xEF\xBB\xBF* = 0x0400\r\n");
+    writeFile(dir / "city.types", "\xEF\xBB\xBF* = 0x0400\r");
     const RunResult result = runProgram(dir, {"--type-map", "city.types", "layer.shp", "-", "NAME", "n"});
     EXPECT_EQ(maskRunningTime(result.out),
               run("[INF] Types are taken from the type map city.types (1 rules).\n", progress({0, 50})));
