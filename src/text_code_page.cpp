@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
 #include <vector>
 
 #include <unicode/ucnv.h>
@@ -215,12 +216,33 @@ bool isValidUtf8(std::string_view bytes) {
     return true;
 }
 
+namespace {
+
+struct TransliteratorCloser {
+    void operator()(UTransliterator* transliterator) const { utrans_close(transliterator); }
+};
+using TransliteratorPtr = std::unique_ptr<UTransliterator, TransliteratorCloser>;
+
+TransliteratorPtr openTransliterator(const std::u16string& id) {
+    UErrorCode status = U_ZERO_ERROR;
+    TransliteratorPtr transliterator(utrans_openU(id.data(), static_cast<int32_t>(id.size()),
+                                                  UTRANS_FORWARD, nullptr, 0, nullptr, &status));
+    if (U_FAILURE(status)) return nullptr;
+    return transliterator;
+}
+
+struct U16Hash {
+    std::size_t operator()(const std::u16string& text) const {
+        return std::hash<std::u16string_view>()(text);
+    }
+};
+
+}  // namespace
+
 struct TextConverter {
     ConverterPtr source;
     ConverterPtr target;
-    USet* targetSet = nullptr;          // what the map's code page can hold
-    UTransliterator* toLatin = nullptr;  // Any-Latin; Latin-ASCII, made when first needed
-    bool toLatinTried = false;
+    USet* targetSet = nullptr;  // what the map's code page can hold
     const UNormalizer2* nfc = nullptr;
     bool invalidBytes = false;  // set by the to-Unicode callback
     std::vector<UChar> decoded;
@@ -229,28 +251,63 @@ struct TextConverter {
     std::vector<UChar> run;
     std::string encoded;
 
+    // "Any-Latin; Latin-ASCII", built when first needed: building takes
+    // milliseconds (its rules for Han a quarter of a second), and most
+    // layers never need it.
+    TransliteratorPtr toLatin;
+    bool toLatinTried = false;
+
+    // Runs transliterated so far, with what they became: labels repeat,
+    // and ICU takes about a millisecond for a run of 84 Han characters.
+    // Holds up to about a million UTF-16 units (2 MB of text).
+    std::unordered_map<std::u16string, std::u16string, U16Hash> transliterated;
+    std::size_t nTransliteratedUnits = 0;
+    std::u16string key;
+
     ~TextConverter() {
         if (targetSet != nullptr) uset_close(targetSet);
-        if (toLatin != nullptr) utrans_close(toLatin);
     }
 
     // Converts `value`; returns true when a character had to be replaced.
     bool convert(std::string_view value);
 
-    // Building the transliterator takes milliseconds; most layers never
-    // need it.
+    // Replaces `run` (nRun units, room for more) by its Latin
+    // transliteration; false when there is none.
+    bool transliterate(int32_t& nRun);
+
     UTransliterator* transliterator() {
         if (!toLatinTried) {
             toLatinTried = true;
-            UErrorCode status = U_ZERO_ERROR;
-            const std::u16string rules = u"Any-Latin; Latin-ASCII";
-            toLatin = utrans_openU(rules.data(), static_cast<int32_t>(rules.size()), UTRANS_FORWARD,
-                                   nullptr, 0, nullptr, &status);
-            if (U_FAILURE(status)) toLatin = nullptr;
+            toLatin = openTransliterator(u"Any-Latin; Latin-ASCII");
         }
-        return toLatin;
+        return toLatin.get();
     }
 };
+
+bool TextConverter::transliterate(int32_t& nRun) {
+    constexpr std::size_t kMaxCachedUnits = std::size_t{1} << 20;
+    key.assign(reinterpret_cast<const char16_t*>(run.data()), static_cast<std::size_t>(nRun));
+    if (const auto hit = transliterated.find(key); hit != transliterated.end()) {
+        const std::u16string& latin = hit->second;
+        run.assign(latin.begin(), latin.end());
+        nRun = static_cast<int32_t>(latin.size());
+        return true;
+    }
+    UTransliterator* latin = transliterator();
+    if (latin == nullptr) return false;
+    int32_t limit = nRun;
+    UErrorCode status = U_ZERO_ERROR;
+    utrans_transUChars(latin, run.data(), &nRun, static_cast<int32_t>(run.size()), 0, &limit,
+                       &status);
+    if (U_FAILURE(status)) return false;
+    if (nTransliteratedUnits < kMaxCachedUnits) {
+        nTransliteratedUnits += key.size() + static_cast<std::size_t>(nRun);
+        transliterated.emplace(std::move(key),
+                               std::u16string(reinterpret_cast<const char16_t*>(run.data()),
+                                              static_cast<std::size_t>(nRun)));
+    }
+    return true;
+}
 
 bool TextConverter::convert(std::string_view value) {
     UErrorCode status = U_ZERO_ERROR;
@@ -307,13 +364,7 @@ bool TextConverter::convert(std::string_view value) {
         int32_t nRun = end - start;
         run.assign(text + start, text + end);
         run.resize(static_cast<std::size_t>(nRun) * 8 + 16);
-        int32_t limit = nRun;
-        status = U_ZERO_ERROR;
-        if (UTransliterator* latin = transliterator(); latin != nullptr) {
-            utrans_transUChars(latin, run.data(), &nRun, static_cast<int32_t>(run.size()), 0, &limit,
-                               &status);
-        }
-        if (U_FAILURE(status)) {
+        if (!transliterate(nRun)) {
             run.assign(text + start, text + end);
             nRun = end - start;
         }
