@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Throughput benchmark of the converter; see bench/README.md.
 #
-#   bench/run.sh [--scale S] [--rounds N] [--build DIR]
+#   bench/run.sh [--scale S] [--rounds N] [--build DIR] [--only LIST] [--against REV]
 #
+# LIST is a comma-separated choice of the parts below: throughput,
+# metadata, text, cjk, against (default: the first four, and against when
+# --against is given).
 # Without --build, configures and builds release binaries in build/bench.
 # Generates the layers once per scale (DIR/layers/scale-S), then for each
 # layer runs, alternating A B C D A B C D ... for N rounds (default 3):
@@ -23,21 +26,51 @@
 #   T  orvtessel roads_utf8.shp TYPE NAME  (the same files with a .cpg
 #      saying UTF-8: every value checked, none converted, all ASCII)
 # and prints U / R (target <= 2.5) and T / R (target about 1).
+#
+# text: the points layer three ways, alternating S N D S N D ...:
+#   S  orvtessel pois.shp TYPE NAME        (nothing declared, built-in header
+#      in code page 1250: the table is read once before the first section)
+#   N  the same with a dictionary that declares no code page (not read first)
+#   D  pois_1250: the same files with a .cpg saying 1250, the map's own
+# and prints S / N (target <= 1.1) and D / N.
+#
+# cjk: 20,000 points at scale 1 labelled with 84 CJK characters (UTF-8,
+# into code page 1250), alternating C R I H ...:
+#   C  orvtessel cjk.shp TYPE NAME         (every label different)
+#   R  orvtessel cjk_repeat.shp TYPE NAME  (labels drawn from 200)
+#   I  uconv -x "Any-Latin; Latin-ASCII" on cjk's labels (ICU's own tool,
+#      the transliterator the program uses)
+#   H  uconv -x "Han-Latin; Latin-ASCII" on the same (ICU's one for Han)
+# and prints C / I, C / H and C / R.
+#
+# against REV: builds the program of git revision REV next to this one
+# (git archive into DIR/against-REV) and alternates REV and this tree on
+# roads, areas and pois for N rounds; prints this / REV for each layer.
 set -euo pipefail
 
 scale=1
 rounds=3
 build=""
+only=""
+against=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --scale) scale="$2"; shift 2 ;;
         --rounds) rounds="$2"; shift 2 ;;
         --build) build="$2"; shift 2 ;;
-        -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
+        --only) only="$2"; shift 2 ;;
+        --against) against="$2"; shift 2 ;;
+        -h|--help) sed -n '2,50p' "$0"; exit 0 ;;
         *) echo "unknown argument: $1" >&2; exit 2 ;;
     esac
 done
 if ! [[ "$rounds" =~ ^[1-9][0-9]*$ ]]; then echo "--rounds needs a positive number" >&2; exit 2; fi
+if [ -z "$only" ]; then
+    only="throughput,metadata,text,cjk"
+    [ -z "$against" ] || only+=",against"
+fi
+want() { [[ ",$only," == *",$1,"* ]]; }
+if want against && [ -z "$against" ]; then echo "the against part needs --against REV" >&2; exit 2; fi
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 if [ -z "$build" ]; then
@@ -73,6 +106,29 @@ if [ ! -f "$layers/metadata-complete" ]; then
     touch "$layers/metadata-complete"
 fi
 
+if [ ! -f "$layers/text-complete" ]; then
+    for ext in shp shx dbf; do cp "$layers/pois.$ext" "$layers/pois_1250.$ext"; done
+    echo 1250 > "$layers/pois_1250.cpg"
+    printf '[IMG ID]\r\nID=1\r\nName=bench\r\n[END-IMG ID]\r\n\r\n' > "$layers/no_code_page.txt"
+    "$generator" --cjk --scale "$scale" "$layers"
+    touch "$layers/text-complete"
+fi
+
+# The program of another revision, built once per revision.
+if want against; then
+    againstDir="$build/against-$against"
+    if [ ! -x "$againstDir/build/orvtessel" ]; then
+        rm -rf "$againstDir"
+        mkdir -p "$againstDir/src"
+        git -C "$root" archive "$against" | tar -x -C "$againstDir/src"
+        cmake -S "$againstDir/src" -B "$againstDir/build" -DCMAKE_BUILD_TYPE=Release \
+            -DORVTESSEL_BUILD_TESTS=OFF > "$againstDir/configure.log" 2>&1 \
+            || { cat "$againstDir/configure.log" >&2; exit 1; }
+        cmake --build "$againstDir/build" -j2 --target orvtessel > "$againstDir/build.log" 2>&1 \
+            || { cat "$againstDir/build.log" >&2; exit 1; }
+    fi
+fi
+
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"; rm -f "$layers"/*.mp "$layers/dd.out"' EXIT
 
@@ -90,6 +146,7 @@ table+=$'\n'"|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|--
 status=0
 
 for name in roads areas pois; do
+    want throughput || break
     layer="$layers/$name.shp"
     output="$layer.mp"
     # Untimed first runs: the layer enters the page cache, and the first
@@ -153,39 +210,118 @@ for name in roads areas pois; do
     table+=$'\n'"| $name | $records | $vertices | $mb | $(seconds "$a") | $(seconds "$b") | $(seconds "$b2") | $(seconds "$c") | $ratio | $ratio2 | $sn | $fx | $formatRatio | $rssMb | $readRssMb |"
 done
 
-# The layer metadata rows.
-: > "$scratch/r"; : > "$scratch/u"; : > "$scratch/t"; : > "$scratch/urss"
-for name in roads roads_utm roads_utf8; do "$program" "$layers/$name.shp" TYPE NAME > /dev/null; done
-utmReference="$(sha256sum < "$layers/roads_utm.shp.mp")"
-utf8Identical=yes
-cmp -s "$layers/roads.shp.mp" "$layers/roads_utf8.shp.mp" || utf8Identical=no
-utmIdentical=yes
-for ((round = 1; round <= rounds; ++round)); do
-    start="$(now)"; "$program" "$layers/roads.shp" TYPE NAME > /dev/null; echo $(($(now) - start)) >> "$scratch/r"
-    start="$(now)"
-    /usr/bin/time -v -o "$scratch/time.txt" "$program" "$layers/roads_utm.shp" TYPE NAME > /dev/null
-    echo $(($(now) - start)) >> "$scratch/u"
-    sed -n 's/.*Maximum resident set size (kbytes): //p' "$scratch/time.txt" >> "$scratch/urss"
-    [ "$(sha256sum < "$layers/roads_utm.shp.mp")" = "$utmReference" ] || utmIdentical=no
-    start="$(now)"; "$program" "$layers/roads_utf8.shp" TYPE NAME > /dev/null; echo $(($(now) - start)) >> "$scratch/t"
+if want metadata; then
+    # The layer metadata rows.
+    : > "$scratch/r"; : > "$scratch/u"; : > "$scratch/t"; : > "$scratch/urss"
+    for name in roads roads_utm roads_utf8; do "$program" "$layers/$name.shp" TYPE NAME > /dev/null; done
+    utmReference="$(sha256sum < "$layers/roads_utm.shp.mp")"
+    utf8Identical=yes
     cmp -s "$layers/roads.shp.mp" "$layers/roads_utf8.shp.mp" || utf8Identical=no
-done
-r="$(median < "$scratch/r")"; u="$(median < "$scratch/u")"; t="$(median < "$scratch/t")"
-utmRatio="$(awk -v u="$u" -v r="$r" 'BEGIN { printf "%.2f", u / r }')"
-utf8Ratio="$(awk -v t="$t" -v r="$r" 'BEGIN { printf "%.2f", t / r }')"
-utmRss="$(sort -g "$scratch/urss" | tail -n1 | awk '{ printf "%.1f", $1 / 1024 }')"
-echo "layer metadata (roads):"
-echo "  R WGS 84           median $(seconds "$r") s   (rounds: $(tr '\n' ' ' < "$scratch/r")us)"
-echo "  U UTM zone 33N     median $(seconds "$u") s   (rounds: $(tr '\n' ' ' < "$scratch/u")us), peak RSS $utmRss MB"
-echo "  T .cpg UTF-8       median $(seconds "$t") s   (rounds: $(tr '\n' ' ' < "$scratch/t")us)"
-echo "  converted / WGS 84 = $utmRatio (target <= 2.5)"
-echo "  declared UTF-8 / undeclared = $utf8Ratio (target about 1; output identical: $utf8Identical)"
-echo "  UTM output identical in every run: $utmIdentical"
-echo
-[ "$utmIdentical" = yes ] && [ "$utf8Identical" = yes ] || status=1
+    utmIdentical=yes
+    for ((round = 1; round <= rounds; ++round)); do
+        start="$(now)"; "$program" "$layers/roads.shp" TYPE NAME > /dev/null; echo $(($(now) - start)) >> "$scratch/r"
+        start="$(now)"
+        /usr/bin/time -v -o "$scratch/time.txt" "$program" "$layers/roads_utm.shp" TYPE NAME > /dev/null
+        echo $(($(now) - start)) >> "$scratch/u"
+        sed -n 's/.*Maximum resident set size (kbytes): //p' "$scratch/time.txt" >> "$scratch/urss"
+        [ "$(sha256sum < "$layers/roads_utm.shp.mp")" = "$utmReference" ] || utmIdentical=no
+        start="$(now)"; "$program" "$layers/roads_utf8.shp" TYPE NAME > /dev/null; echo $(($(now) - start)) >> "$scratch/t"
+        cmp -s "$layers/roads.shp.mp" "$layers/roads_utf8.shp.mp" || utf8Identical=no
+    done
+    r="$(median < "$scratch/r")"; u="$(median < "$scratch/u")"; t="$(median < "$scratch/t")"
+    utmRatio="$(awk -v u="$u" -v r="$r" 'BEGIN { printf "%.2f", u / r }')"
+    utf8Ratio="$(awk -v t="$t" -v r="$r" 'BEGIN { printf "%.2f", t / r }')"
+    utmRss="$(sort -g "$scratch/urss" | tail -n1 | awk '{ printf "%.1f", $1 / 1024 }')"
+    echo "layer metadata (roads):"
+    echo "  R WGS 84           median $(seconds "$r") s   (rounds: $(tr '\n' ' ' < "$scratch/r")us)"
+    echo "  U UTM zone 33N     median $(seconds "$u") s   (rounds: $(tr '\n' ' ' < "$scratch/u")us), peak RSS $utmRss MB"
+    echo "  T .cpg UTF-8       median $(seconds "$t") s   (rounds: $(tr '\n' ' ' < "$scratch/t")us)"
+    echo "  converted / WGS 84 = $utmRatio (target <= 2.5)"
+    echo "  declared UTF-8 / undeclared = $utf8Ratio (target about 1; output identical: $utf8Identical)"
+    echo "  UTM output identical in every run: $utmIdentical"
+    echo
+    [ "$utmIdentical" = yes ] && [ "$utf8Identical" = yes ] || status=1
+fi
 
-echo "$table"
-echo
+# timeRuns FILE COMMAND...: appends the command's wall-clock microseconds.
+timeRuns() {
+    local file="$1"; shift
+    local start; start="$(now)"
+    "$@" > /dev/null
+    echo $(($(now) - start)) >> "$file"
+}
+ratioOf() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+roundsOf() { tr '\n' ' ' < "$1"; }
+
+if want text; then
+    : > "$scratch/s"; : > "$scratch/n"; : > "$scratch/d"
+    pois="$layers/pois.shp"
+    for ((round = 1; round <= rounds; ++round)); do
+        timeRuns "$scratch/s" "$program" "$pois" TYPE NAME
+        timeRuns "$scratch/n" "$program" "$pois" TYPE NAME y "$layers/no_code_page.txt"
+        timeRuns "$scratch/d" "$program" "$layers/pois_1250.shp" TYPE NAME
+    done
+    sMedian="$(median < "$scratch/s")"; nMedian="$(median < "$scratch/n")"; dMedian="$(median < "$scratch/d")"
+    echo "text (pois):"
+    echo "  S undeclared, read first  median $(seconds "$sMedian") s   (rounds: $(roundsOf "$scratch/s")us)"
+    echo "  N no map code page        median $(seconds "$nMedian") s   (rounds: $(roundsOf "$scratch/n")us)"
+    echo "  D .cpg 1250               median $(seconds "$dMedian") s   (rounds: $(roundsOf "$scratch/d")us)"
+    echo "  read first / not read = $(ratioOf "$sMedian" "$nMedian") (target <= 1.1)"
+    echo "  declared / not read = $(ratioOf "$dMedian" "$nMedian")"
+    echo
+fi
+
+if want cjk; then
+    if ! command -v uconv > /dev/null; then echo "uconv (ICU's tools) is needed for the cjk part" >&2; exit 1; fi
+    : > "$scratch/cc"; : > "$scratch/cr"; : > "$scratch/ci"; : > "$scratch/ch"
+    for ((round = 1; round <= rounds; ++round)); do
+        timeRuns "$scratch/cc" "$program" "$layers/cjk.shp" TYPE NAME
+        timeRuns "$scratch/cr" "$program" "$layers/cjk_repeat.shp" TYPE NAME
+        timeRuns "$scratch/ci" uconv -f utf-8 -t utf-8 -x "Any-Latin; Latin-ASCII" "$layers/cjk.txt"
+        timeRuns "$scratch/ch" uconv -f utf-8 -t utf-8 -x "Han-Latin; Latin-ASCII" "$layers/cjk.txt"
+    done
+    cc="$(median < "$scratch/cc")"; cr="$(median < "$scratch/cr")"
+    ci="$(median < "$scratch/ci")"; ch="$(median < "$scratch/ch")"
+    echo "cjk ($(wc -l < "$layers/cjk.txt") labels of 84 characters):"
+    echo "  C program, all different   median $(seconds "$cc") s   (rounds: $(roundsOf "$scratch/cc")us)"
+    echo "  R program, 200 repeated    median $(seconds "$cr") s   (rounds: $(roundsOf "$scratch/cr")us)"
+    echo "  I uconv Any-Latin          median $(seconds "$ci") s   (rounds: $(roundsOf "$scratch/ci")us)"
+    echo "  H uconv Han-Latin          median $(seconds "$ch") s   (rounds: $(roundsOf "$scratch/ch")us)"
+    echo "  program / ICU Any-Latin = $(ratioOf "$cc" "$ci"), program / ICU Han-Latin = $(ratioOf "$cc" "$ch")"
+    echo "  all different / repeated = $(ratioOf "$cc" "$cr")"
+    echo
+fi
+
+if want against; then
+    againstProgram="$againstDir/build/orvtessel"
+    echo "against $against ($(git -C "$root" rev-parse --short "$against")), option-less runs:"
+    for name in roads areas pois; do
+        layer="$layers/$name.shp"
+        # Untimed: page cache warm, and both outputs compared.
+        "$againstProgram" "$layer" TYPE NAME > /dev/null
+        mv "$layer.mp" "$scratch/against.mp"
+        "$program" "$layer" TYPE NAME > /dev/null
+        same=yes
+        cmp -s "$layer.mp" "$scratch/against.mp" || same=no
+        rm -f "$scratch/against.mp"
+        : > "$scratch/old"; : > "$scratch/new"
+        for ((round = 1; round <= rounds; ++round)); do
+            timeRuns "$scratch/old" "$againstProgram" "$layer" TYPE NAME
+            timeRuns "$scratch/new" "$program" "$layer" TYPE NAME
+        done
+        old="$(median < "$scratch/old")"; new="$(median < "$scratch/new")"
+        echo "  $name: $against median $(seconds "$old") s, this tree $(seconds "$new") s," \
+            "this / $against = $(ratioOf "$new" "$old") (target <= 1.05), same output: $same"
+        echo "    rounds $against: $(roundsOf "$scratch/old")us"
+        echo "    rounds this:  $(roundsOf "$scratch/new")us"
+    done
+    echo
+fi
+
+if want throughput; then
+    echo "$table"
+    echo
+fi
 echo "load average after the run: $(cut -d' ' -f1-3 /proc/loadavg)"
 if [ "$status" -ne 0 ]; then echo "FAILED: the program's output differed between runs" >&2; fi
 exit "$status"
