@@ -137,7 +137,9 @@ TableText scanTableText(DBFHandle hDBF) {
 
     constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
     const std::size_t nPerBlock = std::max<std::size_t>(1, kBlockBytes / recordLength);
-    std::vector<char> block(nPerBlock * recordLength);
+    // Not zeroed: only what was read is looked at.
+    const std::unique_ptr<char[]> blockBytes(new char[nPerBlock * recordLength]);
+    char* const block = blockBytes.get();
     if (hDBF->sHooks.FSeek(hDBF->fp, static_cast<SAOffset>(hDBF->nHeaderLength), SEEK_SET) != 0) {
         return found;
     }
@@ -146,16 +148,16 @@ TableText scanTableText(DBFHandle hDBF) {
         const std::size_t nWanted = std::min(nPerBlock, nLeft);
         // Only whole records: shapelib cannot read a record cut short.
         const auto nRead = static_cast<std::size_t>(
-            hDBF->sHooks.FRead(block.data(), static_cast<SAOffset>(recordLength),
+            hDBF->sHooks.FRead(block, static_cast<SAOffset>(recordLength),
                                static_cast<SAOffset>(nWanted), hDBF->fp));
         const std::size_t nBytes = nRead * recordLength;
         if (!found.anyLineBreak) {
-            found.anyLineBreak = std::memchr(block.data(), '\n', nBytes) != nullptr ||
-                                 std::memchr(block.data(), '\r', nBytes) != nullptr;
+            found.anyLineBreak = std::memchr(block, '\n', nBytes) != nullptr ||
+                                 std::memchr(block, '\r', nBytes) != nullptr;
         }
-        if (hasHighByte(block.data(), nBytes)) {
+        if (hasHighByte(block, nBytes)) {
             for (std::size_t r = 0; r < nRead; ++r) {
-                const char* record = block.data() + r * recordLength;
+                const char* record = block + r * recordLength;
                 if (!hasHighByte(record, recordLength)) continue;
                 for (const Field& field : fields) {
                     const char* value = record + field.offset;
