@@ -11,6 +11,7 @@
 
 #include "code_page_names.h"
 #include "output_stream.h"
+#include "table_text.h"
 
 namespace orvtessel {
 
@@ -102,9 +103,5 @@ private:
     int nStored_ = 0;
     int firstStored_ = 0;
 };
-
-// True when the bytes are valid UTF-8 (no overlong forms, surrogates or
-// values above U+10FFFF).
-bool isValidUtf8(std::string_view bytes);
 
 }  // namespace orvtessel
