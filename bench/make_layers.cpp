@@ -1,8 +1,13 @@
 // Writes the benchmark layers through shapelib's writing API:
 //
-//   orvtessel_bench_layers [--scale S] [--seed N] <folder>
+//   orvtessel_bench_layers [--scale S] [--seed N] [--cjk] <folder>
 //
-// writes <folder>/roads (polylines), <folder>/areas (polygons with holes)
+// With --cjk, writes only <folder>/cjk and <folder>/cjk_repeat instead:
+// 20,000 points at scale 1 labelled with 84 CJK characters in UTF-8 (.cpg
+// UTF-8), all labels different, and the same drawn from 200 labels; the
+// labels also one a line in <folder>/cjk.txt and <folder>/cjk_repeat.txt.
+//
+// Otherwise writes <folder>/roads (polylines), <folder>/areas (polygons with holes)
 // and <folder>/pois (points), each .shp, .shx and .dbf. At scale 1 they hold
 // 1,000,000, 200,000 and 2,000,000 records; the counts scale linearly (at
 // least one record each). Every layer has the columns TYPE (type codes such
@@ -298,13 +303,59 @@ bool writePois(const std::string& base, int nRecords, Random& random) {
     return true;
 }
 
+// A label of `nCharacters` CJK unified ideographs (U+4E00 to U+9FA5) in UTF-8.
+std::string makeCjkLabel(Random& random, int nCharacters) {
+    std::string label;
+    for (int i = 0; i < nCharacters; ++i) {
+        const auto c = static_cast<unsigned>(random.integer(0x4E00, 0x9FA5));
+        label += static_cast<char>(0xE0 | (c >> 12));
+        label += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        label += static_cast<char>(0x80 | (c & 0x3F));
+    }
+    return label;
+}
+
+// Points labelled with 84 CJK characters each, in UTF-8 with a .cpg saying
+// so: all different, or drawn from `nDistinct` labels when that is not 0.
+bool writeCjkPois(const std::string& base, int nRecords, int nDistinct, Random& random) {
+    Handles files;
+    if (!files.open(base, SHPT_POINT)) return false;
+    DBFHandle hDBF = files.hDBF;
+    if (!addField(hDBF, "TYPE", FTString, 6, 0) || !addField(hDBF, "NAME", FTString, 252, 0)) {
+        return false;
+    }
+    // The labels once more, one a line, for timing ICU's own tools on them.
+    std::FILE* labels = std::fopen((base + ".txt").c_str(), "wb");
+    if (labels == nullptr) return false;
+    std::vector<std::string> pool;
+    for (int i = 0; i < nDistinct; ++i) pool.push_back(makeCjkLabel(random, 84));
+    std::vector<int> noParts;
+    std::vector<double> x(1);
+    std::vector<double> y(1);
+    for (int r = 0; r < nRecords; ++r) {
+        x[0] = random.between(kMinLon, kMaxLon);
+        y[0] = random.between(kMinLat, kMaxLat);
+        if (!writeShape(files.hSHP, SHPT_POINT, noParts, x, y)) return false;
+        const std::string label =
+            pool.empty() ? makeCjkLabel(random, 84) : pool[static_cast<std::size_t>(random.integer(0, nDistinct - 1))];
+        DBFWriteStringAttribute(hDBF, r, 0, "0x2f06");
+        DBFWriteStringAttribute(hDBF, r, 1, label.c_str());
+        std::fprintf(labels, "%s\n", label.c_str());
+    }
+    if (std::fclose(labels) != 0) return false;
+    std::FILE* cpg = std::fopen((base + ".cpg").c_str(), "wb");
+    if (cpg == nullptr) return false;
+    std::fputs("UTF-8\n", cpg);
+    return std::fclose(cpg) == 0;
+}
+
 int scaled(double scale, int nAtScaleOne) {
     const double n = std::round(scale * nAtScaleOne);
     return n < 1.0 ? 1 : static_cast<int>(n);
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: orvtessel_bench_layers [--scale S] [--seed N] <folder>\n");
+    std::fprintf(stderr, "usage: orvtessel_bench_layers [--scale S] [--seed N] [--cjk] <folder>\n");
     return 2;
 }
 
@@ -314,12 +365,15 @@ int main(int argc, char** argv) {
     double scale = 1.0;
     std::uint64_t seed = 20160229;
     std::string folder;
+    bool cjk = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--scale" && i + 1 < argc) {
             scale = std::strtod(argv[++i], nullptr);
         } else if (arg == "--seed" && i + 1 < argc) {
             seed = std::strtoull(argv[++i], nullptr, 10);
+        } else if (arg == "--cjk") {
+            cjk = true;
         } else if (!arg.empty() && arg[0] != '-' && folder.empty()) {
             folder = arg;
         } else {
@@ -329,6 +383,19 @@ int main(int argc, char** argv) {
     if (folder.empty() || !(scale > 0.0) || scale > 100.0) return usage();
 
     const auto start = std::chrono::steady_clock::now();
+    if (cjk) {
+        // The transliteration rows: 20,000 labels at scale 1, all
+        // different, then the same count drawn from 200.
+        Random cjkRandom(seed + 3);
+        const int nRecords = scaled(scale, 20000);
+        if (!writeCjkPois(folder + "/cjk", nRecords, 0, cjkRandom) ||
+            !writeCjkPois(folder + "/cjk_repeat", nRecords, 200, cjkRandom)) {
+            return 1;
+        }
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+        std::printf("CJK layers written to %s in %.1f s\n", folder.c_str(), elapsed.count());
+        return 0;
+    }
     // One generator per layer, so that each layer does not depend on the others.
     Random roadRandom(seed);
     Random areaRandom(seed + 1);

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Throughput benchmark of the converter; see bench/README.md.
 #
-#   bench/run.sh [--scale S] [--rounds N] [--build DIR] [--reference REV [--reference-only]]
+#   bench/run.sh [--scale S] [--rounds N] [--build DIR] [--only LIST] [--against REV]
 #
+# LIST is a comma-separated choice of the parts below: throughput,
+# metadata, text, cjk, against (default: the first four, and against when
+# --against is given).
 # Without --build, configures and builds release binaries in build/bench.
 # Generates the layers once per scale (DIR/layers/scale-S), then for each
 # layer runs, alternating A B C D A B C D ... for N rounds (default 3):
@@ -24,34 +27,52 @@
 #      saying UTF-8: every value checked, none converted, all ASCII)
 # and prints U / R (target <= 2.5) and T / R (target about 1).
 #
-# With --reference REV, also builds the program of commit REV (from
-# git archive, into DIR/reference-REV) and times it against this one on
-# the projected layers, alternating O N O N ... for N rounds:
-#   O  the reference program on roads_utm / roads_dhdn
-#   N  this program on the same layer
-# roads_dhdn is the roads layer in DHDN / 3-degree Gauss-Kruger zone 4
-# (EPSG:31468): several candidate operations, a grid among them, and most
-# of the layer outside Germany. Prints N / O (target <= 1.1) and whether
-# the two outputs are the same. --reference-only skips the other rows.
+# text: the points layer three ways, alternating S N D S N D ...:
+#   S  orvtessel pois.shp TYPE NAME        (nothing declared, built-in header
+#      in code page 1250: the table is read once before the first section)
+#   N  the same with a dictionary that declares no code page (not read first)
+#   D  pois_1250: the same files with a .cpg saying 1250, the map's own
+# and prints S / N (target <= 1.1) and D / N.
+#
+# cjk: 20,000 points at scale 1 labelled with 84 CJK characters (UTF-8,
+# into code page 1250), alternating C R I H ...:
+#   C  orvtessel cjk.shp TYPE NAME         (every label different)
+#   R  orvtessel cjk_repeat.shp TYPE NAME  (labels drawn from 200)
+#   I  uconv -x "Any-Latin; Latin-ASCII" on cjk's labels (ICU's own tool,
+#      the transliterator the program uses)
+#   H  uconv -x "Han-Latin; Latin-ASCII" on the same (ICU's one for Han)
+# and prints C / I, C / H and C / R.
+#
+# against REV: builds the program of git revision REV next to this one
+# (git archive into DIR/against-REV) and alternates REV and this tree on
+# roads, areas and pois, and on the projected roads_utm and roads_dhdn
+# (DHDN / Gauss-Kruger zone 4, EPSG:31468), for N rounds; prints this / REV
+# for each layer.
 set -euo pipefail
 
 scale=1
 rounds=3
 build=""
-referenceRev=""
-referenceOnly=no
+only=""
+against=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --scale) scale="$2"; shift 2 ;;
         --rounds) rounds="$2"; shift 2 ;;
         --build) build="$2"; shift 2 ;;
-        --reference) referenceRev="$2"; shift 2 ;;
-        --reference-only) referenceOnly=yes; shift ;;
-        -h|--help) sed -n '2,38p' "$0"; exit 0 ;;
+        --only) only="$2"; shift 2 ;;
+        --against) against="$2"; shift 2 ;;
+        -h|--help) sed -n '2,50p' "$0"; exit 0 ;;
         *) echo "unknown argument: $1" >&2; exit 2 ;;
     esac
 done
 if ! [[ "$rounds" =~ ^[1-9][0-9]*$ ]]; then echo "--rounds needs a positive number" >&2; exit 2; fi
+if [ -z "$only" ]; then
+    only="throughput,metadata,text,cjk"
+    [ -z "$against" ] || only+=",against"
+fi
+want() { [[ ",$only," == *",$1,"* ]]; }
+if want against && [ -z "$against" ]; then echo "the against part needs --against REV" >&2; exit 2; fi
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 if [ -z "$build" ]; then
@@ -80,29 +101,38 @@ if [ ! -f "$layers/complete" ]; then
     "$generator" --scale "$scale" "$layers"
     touch "$layers/complete"
 fi
-if [ -n "$referenceRev" ] && [ ! -f "$layers/roads_dhdn.prj" ]; then
-    "$projector" "$layers/roads.shp" 31468 "$layers/roads_dhdn"
-fi
 if [ ! -f "$layers/metadata-complete" ]; then
     "$projector" "$layers/roads.shp" 32633 "$layers/roads_utm"
     for ext in shp shx dbf; do cp "$layers/roads.$ext" "$layers/roads_utf8.$ext"; done
     echo UTF-8 > "$layers/roads_utf8.cpg"
     touch "$layers/metadata-complete"
 fi
+# DHDN / 3-degree Gauss-Kruger zone 4 (EPSG:31468): several candidate
+# operations, a grid among them, and most of the layer outside Germany.
+if want against && [ ! -f "$layers/roads_dhdn.prj" ]; then
+    "$projector" "$layers/roads.shp" 31468 "$layers/roads_dhdn"
+fi
 
-referenceProgram=""
-if [ -n "$referenceRev" ]; then
-    referenceDir="$build/reference-$referenceRev"
-    referenceProgram="$referenceDir/build/orvtessel"
-    if [ ! -x "$referenceProgram" ]; then
-        rm -rf "$referenceDir"
-        mkdir -p "$referenceDir/src"
-        git -C "$root" archive "$referenceRev" | tar -x -C "$referenceDir/src"
-        cmake -S "$referenceDir/src" -B "$referenceDir/build" -DCMAKE_BUILD_TYPE=Release \
-            -DORVTESSEL_BUILD_TESTS=OFF > "$referenceDir/configure.log" 2>&1 \
-            || { cat "$referenceDir/configure.log" >&2; exit 1; }
-        cmake --build "$referenceDir/build" -j2 --target orvtessel > "$referenceDir/build.log" 2>&1 \
-            || { cat "$referenceDir/build.log" >&2; exit 1; }
+if [ ! -f "$layers/text-complete" ]; then
+    for ext in shp shx dbf; do cp "$layers/pois.$ext" "$layers/pois_1250.$ext"; done
+    echo 1250 > "$layers/pois_1250.cpg"
+    printf '[IMG ID]\r\nID=1\r\nName=bench\r\n[END-IMG ID]\r\n\r\n' > "$layers/no_code_page.txt"
+    "$generator" --cjk --scale "$scale" "$layers"
+    touch "$layers/text-complete"
+fi
+
+# The program of another revision, built once per revision.
+if want against; then
+    againstDir="$build/against-$against"
+    if [ ! -x "$againstDir/build/orvtessel" ]; then
+        rm -rf "$againstDir"
+        mkdir -p "$againstDir/src"
+        git -C "$root" archive "$against" | tar -x -C "$againstDir/src"
+        cmake -S "$againstDir/src" -B "$againstDir/build" -DCMAKE_BUILD_TYPE=Release \
+            -DORVTESSEL_BUILD_TESTS=OFF > "$againstDir/configure.log" 2>&1 \
+            || { cat "$againstDir/configure.log" >&2; exit 1; }
+        cmake --build "$againstDir/build" -j2 --target orvtessel > "$againstDir/build.log" 2>&1 \
+            || { cat "$againstDir/build.log" >&2; exit 1; }
     fi
 fi
 
@@ -123,7 +153,7 @@ table+=$'\n'"|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|--
 status=0
 
 for name in roads areas pois; do
-    [ "$referenceOnly" = no ] || break
+    want throughput || break
     layer="$layers/$name.shp"
     output="$layer.mp"
     # Untimed first runs: the layer enters the page cache, and the first
@@ -187,81 +217,129 @@ for name in roads areas pois; do
     table+=$'\n'"| $name | $records | $vertices | $mb | $(seconds "$a") | $(seconds "$b") | $(seconds "$b2") | $(seconds "$c") | $ratio | $ratio2 | $sn | $fx | $formatRatio | $rssMb | $readRssMb |"
 done
 
-# The layer metadata rows.
-if [ "$referenceOnly" = no ]; then
-: > "$scratch/r"; : > "$scratch/u"; : > "$scratch/t"; : > "$scratch/urss"
-for name in roads roads_utm roads_utf8; do "$program" "$layers/$name.shp" TYPE NAME > /dev/null; done
-utmReference="$(sha256sum < "$layers/roads_utm.shp.mp")"
-utf8Identical=yes
-cmp -s "$layers/roads.shp.mp" "$layers/roads_utf8.shp.mp" || utf8Identical=no
-utmIdentical=yes
-for ((round = 1; round <= rounds; ++round)); do
-    start="$(now)"; "$program" "$layers/roads.shp" TYPE NAME > /dev/null; echo $(($(now) - start)) >> "$scratch/r"
-    start="$(now)"
-    /usr/bin/time -v -o "$scratch/time.txt" "$program" "$layers/roads_utm.shp" TYPE NAME > /dev/null
-    echo $(($(now) - start)) >> "$scratch/u"
-    sed -n 's/.*Maximum resident set size (kbytes): //p' "$scratch/time.txt" >> "$scratch/urss"
-    [ "$(sha256sum < "$layers/roads_utm.shp.mp")" = "$utmReference" ] || utmIdentical=no
-    start="$(now)"; "$program" "$layers/roads_utf8.shp" TYPE NAME > /dev/null; echo $(($(now) - start)) >> "$scratch/t"
+if want metadata; then
+    # The layer metadata rows.
+    : > "$scratch/r"; : > "$scratch/u"; : > "$scratch/t"; : > "$scratch/urss"
+    for name in roads roads_utm roads_utf8; do "$program" "$layers/$name.shp" TYPE NAME > /dev/null; done
+    utmReference="$(sha256sum < "$layers/roads_utm.shp.mp")"
+    utf8Identical=yes
     cmp -s "$layers/roads.shp.mp" "$layers/roads_utf8.shp.mp" || utf8Identical=no
-done
-r="$(median < "$scratch/r")"; u="$(median < "$scratch/u")"; t="$(median < "$scratch/t")"
-utmRatio="$(awk -v u="$u" -v r="$r" 'BEGIN { printf "%.2f", u / r }')"
-utf8Ratio="$(awk -v t="$t" -v r="$r" 'BEGIN { printf "%.2f", t / r }')"
-utmRss="$(sort -g "$scratch/urss" | tail -n1 | awk '{ printf "%.1f", $1 / 1024 }')"
-echo "layer metadata (roads):"
-echo "  R WGS 84           median $(seconds "$r") s   (rounds: $(tr '\n' ' ' < "$scratch/r")us)"
-echo "  U UTM zone 33N     median $(seconds "$u") s   (rounds: $(tr '\n' ' ' < "$scratch/u")us), peak RSS $utmRss MB"
-echo "  T .cpg UTF-8       median $(seconds "$t") s   (rounds: $(tr '\n' ' ' < "$scratch/t")us)"
-echo "  converted / WGS 84 = $utmRatio (target <= 2.5)"
-echo "  declared UTF-8 / undeclared = $utf8Ratio (target about 1; output identical: $utf8Identical)"
-echo "  UTM output identical in every run: $utmIdentical"
-echo
-[ "$utmIdentical" = yes ] && [ "$utf8Identical" = yes ] || status=1
+    utmIdentical=yes
+    for ((round = 1; round <= rounds; ++round)); do
+        start="$(now)"; "$program" "$layers/roads.shp" TYPE NAME > /dev/null; echo $(($(now) - start)) >> "$scratch/r"
+        start="$(now)"
+        /usr/bin/time -v -o "$scratch/time.txt" "$program" "$layers/roads_utm.shp" TYPE NAME > /dev/null
+        echo $(($(now) - start)) >> "$scratch/u"
+        sed -n 's/.*Maximum resident set size (kbytes): //p' "$scratch/time.txt" >> "$scratch/urss"
+        [ "$(sha256sum < "$layers/roads_utm.shp.mp")" = "$utmReference" ] || utmIdentical=no
+        start="$(now)"; "$program" "$layers/roads_utf8.shp" TYPE NAME > /dev/null; echo $(($(now) - start)) >> "$scratch/t"
+        cmp -s "$layers/roads.shp.mp" "$layers/roads_utf8.shp.mp" || utf8Identical=no
+    done
+    r="$(median < "$scratch/r")"; u="$(median < "$scratch/u")"; t="$(median < "$scratch/t")"
+    utmRatio="$(awk -v u="$u" -v r="$r" 'BEGIN { printf "%.2f", u / r }')"
+    utf8Ratio="$(awk -v t="$t" -v r="$r" 'BEGIN { printf "%.2f", t / r }')"
+    utmRss="$(sort -g "$scratch/urss" | tail -n1 | awk '{ printf "%.1f", $1 / 1024 }')"
+    echo "layer metadata (roads):"
+    echo "  R WGS 84           median $(seconds "$r") s   (rounds: $(tr '\n' ' ' < "$scratch/r")us)"
+    echo "  U UTM zone 33N     median $(seconds "$u") s   (rounds: $(tr '\n' ' ' < "$scratch/u")us), peak RSS $utmRss MB"
+    echo "  T .cpg UTF-8       median $(seconds "$t") s   (rounds: $(tr '\n' ' ' < "$scratch/t")us)"
+    echo "  converted / WGS 84 = $utmRatio (target <= 2.5)"
+    echo "  declared UTF-8 / undeclared = $utf8Ratio (target about 1; output identical: $utf8Identical)"
+    echo "  UTM output identical in every run: $utmIdentical"
+    echo
+    [ "$utmIdentical" = yes ] && [ "$utf8Identical" = yes ] || status=1
 fi
 
-# The reference rows: the same projected layers through the program of
-# another commit, alternating with this one.
-if [ -n "$referenceRev" ]; then
-    referenceTable="| layer | reference $referenceRev s | this s | this / reference | reference CPU s | this CPU s | CPU this / reference | same output |"
-    referenceTable+=$'\n'"|---|---:|---:|---:|---:|---:|---:|---|"
-    for name in roads_utm roads_dhdn; do
-        layer="$layers/$name.shp"
-        "$referenceProgram" "$layer" TYPE NAME > /dev/null
-        mv "$layer.mp" "$scratch/reference.mp"
-        "$program" "$layer" TYPE NAME > /dev/null
-        same=yes
-        cmp -s "$layer.mp" "$scratch/reference.mp" || same=no
-        # Wall clock, and CPU time (user + system, from time -f), which
-        # the other jobs of a shared machine disturb less.
-        : > "$scratch/o"; : > "$scratch/n"; : > "$scratch/ocpu"; : > "$scratch/ncpu"
-        for ((round = 1; round <= rounds; ++round)); do
-            start="$(now)"
-            /usr/bin/time -f "%U %S" -o "$scratch/time.txt" "$referenceProgram" "$layer" TYPE NAME > /dev/null
-            echo $(($(now) - start)) >> "$scratch/o"
-            awk '{ printf "%d\n", ($1 + $2) * 1e6 }' "$scratch/time.txt" >> "$scratch/ocpu"
-            start="$(now)"
-            /usr/bin/time -f "%U %S" -o "$scratch/time.txt" "$program" "$layer" TYPE NAME > /dev/null
-            echo $(($(now) - start)) >> "$scratch/n"
-            awk '{ printf "%d\n", ($1 + $2) * 1e6 }' "$scratch/time.txt" >> "$scratch/ncpu"
-        done
-        o="$(median < "$scratch/o")"; n="$(median < "$scratch/n")"
-        oCpu="$(median < "$scratch/ocpu")"; nCpu="$(median < "$scratch/ncpu")"
-        ratio="$(awk -v n="$n" -v o="$o" 'BEGIN { printf "%.2f", n / o }')"
-        cpuRatio="$(awk -v n="$nCpu" -v o="$oCpu" 'BEGIN { printf "%.2f", n / o }')"
-        echo "$name against $referenceRev:"
-        echo "  O reference    median $(seconds "$o") s, CPU $(seconds "$oCpu") s   (rounds: $(tr '\n' ' ' < "$scratch/o")us)"
-        echo "  N this         median $(seconds "$n") s, CPU $(seconds "$nCpu") s   (rounds: $(tr '\n' ' ' < "$scratch/n")us)"
-        echo "  this / reference = $ratio, CPU $cpuRatio (target <= 1.1); same output: $same"
-        echo
-        referenceTable+=$'\n'"| $name | $(seconds "$o") | $(seconds "$n") | $ratio | $(seconds "$oCpu") | $(seconds "$nCpu") | $cpuRatio | $same |"
+# timeRuns FILE COMMAND...: appends the command's wall-clock microseconds.
+timeRuns() {
+    local file="$1"; shift
+    local start; start="$(now)"
+    "$@" > /dev/null
+    echo $(($(now) - start)) >> "$file"
+}
+ratioOf() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+roundsOf() { tr '\n' ' ' < "$1"; }
+
+if want text; then
+    : > "$scratch/s"; : > "$scratch/n"; : > "$scratch/d"
+    pois="$layers/pois.shp"
+    for ((round = 1; round <= rounds; ++round)); do
+        timeRuns "$scratch/s" "$program" "$pois" TYPE NAME
+        timeRuns "$scratch/n" "$program" "$pois" TYPE NAME y "$layers/no_code_page.txt"
+        timeRuns "$scratch/d" "$program" "$layers/pois_1250.shp" TYPE NAME
     done
-    echo "$referenceTable"
+    sMedian="$(median < "$scratch/s")"; nMedian="$(median < "$scratch/n")"; dMedian="$(median < "$scratch/d")"
+    echo "text (pois):"
+    echo "  S undeclared, read first  median $(seconds "$sMedian") s   (rounds: $(roundsOf "$scratch/s")us)"
+    echo "  N no map code page        median $(seconds "$nMedian") s   (rounds: $(roundsOf "$scratch/n")us)"
+    echo "  D .cpg 1250               median $(seconds "$dMedian") s   (rounds: $(roundsOf "$scratch/d")us)"
+    echo "  read first / not read = $(ratioOf "$sMedian" "$nMedian") (target <= 1.1)"
+    echo "  declared / not read = $(ratioOf "$dMedian" "$nMedian")"
     echo
 fi
 
-[ "$referenceOnly" = no ] && echo "$table"
-echo
+if want cjk; then
+    # ICU's own tool is the yardstick; without it only the program's rows.
+    haveUconv=yes
+    command -v uconv > /dev/null || haveUconv=no
+    : > "$scratch/cc"; : > "$scratch/cr"; : > "$scratch/ci"; : > "$scratch/ch"
+    for ((round = 1; round <= rounds; ++round)); do
+        timeRuns "$scratch/cc" "$program" "$layers/cjk.shp" TYPE NAME
+        timeRuns "$scratch/cr" "$program" "$layers/cjk_repeat.shp" TYPE NAME
+        [ "$haveUconv" = yes ] || continue
+        timeRuns "$scratch/ci" uconv -f utf-8 -t utf-8 -x "Any-Latin; Latin-ASCII" "$layers/cjk.txt"
+        timeRuns "$scratch/ch" uconv -f utf-8 -t utf-8 -x "Han-Latin; Latin-ASCII" "$layers/cjk.txt"
+    done
+    cc="$(median < "$scratch/cc")"; cr="$(median < "$scratch/cr")"
+    echo "cjk ($(wc -l < "$layers/cjk.txt") labels of 84 characters):"
+    echo "  C program, all different   median $(seconds "$cc") s   (rounds: $(roundsOf "$scratch/cc")us)"
+    echo "  R program, 200 repeated    median $(seconds "$cr") s   (rounds: $(roundsOf "$scratch/cr")us)"
+    if [ "$haveUconv" = yes ]; then
+        ci="$(median < "$scratch/ci")"; ch="$(median < "$scratch/ch")"
+        echo "  I uconv Any-Latin          median $(seconds "$ci") s   (rounds: $(roundsOf "$scratch/ci")us)"
+        echo "  H uconv Han-Latin          median $(seconds "$ch") s   (rounds: $(roundsOf "$scratch/ch")us)"
+        echo "  program / ICU Any-Latin = $(ratioOf "$cc" "$ci"), program / ICU Han-Latin = $(ratioOf "$cc" "$ch")"
+    else
+        echo "  (uconv, from ICU's tools, not found: no ICU rows)"
+    fi
+    echo "  all different / repeated = $(ratioOf "$cc" "$cr")"
+    echo
+fi
+
+if want against; then
+    againstProgram="$againstDir/build/orvtessel"
+    echo "against $against ($(git -C "$root" rev-parse --short "$against")), option-less runs:"
+    for name in roads areas pois roads_utm roads_dhdn; do
+        layer="$layers/$name.shp"
+        # WGS 84 layers must stay within 1.05 of the older program, the
+        # projected ones (every vertex converted) within 1.1.
+        target=1.05
+        [ "$name" = roads_utm ] || [ "$name" = roads_dhdn ] && target=1.1
+        # Untimed: page cache warm, and both outputs compared.
+        "$againstProgram" "$layer" TYPE NAME > /dev/null
+        mv "$layer.mp" "$scratch/against.mp"
+        "$program" "$layer" TYPE NAME > /dev/null
+        same=yes
+        cmp -s "$layer.mp" "$scratch/against.mp" || same=no
+        rm -f "$scratch/against.mp"
+        : > "$scratch/old"; : > "$scratch/new"
+        for ((round = 1; round <= rounds; ++round)); do
+            timeRuns "$scratch/old" "$againstProgram" "$layer" TYPE NAME
+            timeRuns "$scratch/new" "$program" "$layer" TYPE NAME
+        done
+        old="$(median < "$scratch/old")"; new="$(median < "$scratch/new")"
+        echo "  $name: $against median $(seconds "$old") s, this tree $(seconds "$new") s," \
+            "this / $against = $(ratioOf "$new" "$old") (target <= $target), same output: $same"
+        echo "    rounds $against: $(roundsOf "$scratch/old")us"
+        echo "    rounds this:  $(roundsOf "$scratch/new")us"
+    done
+    echo
+fi
+
+if want throughput; then
+    echo "$table"
+    echo
+fi
 echo "load average after the run: $(cut -d' ' -f1-3 /proc/loadavg)"
 if [ "$status" -ne 0 ]; then echo "FAILED: the program's output differed between runs" >&2; fi
 exit "$status"

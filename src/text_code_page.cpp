@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdint>
 #include <cstdio>
-#include <cstring>
+#include <unordered_map>
 #include <vector>
 
 #include <unicode/ucnv.h>
@@ -18,6 +17,7 @@
 #include "ascii_text.h"
 #include "code_page_names.h"
 #include "console.h"
+#include "table_text.h"
 
 namespace orvtessel {
 namespace {
@@ -93,135 +93,35 @@ ConverterPtr openMapConverter(const std::string& mapNumber, bool& known) {
     return target;
 }
 
-// What the values of a table hold, as shapelib returns them.
-struct TableText {
-    bool anyHigh = false;       // some value has a byte above 127
-    bool allHighUtf8 = true;    // every such value is valid UTF-8
-    bool anyLineBreak = false;  // a CR or LF may be in a value
-};
-
-bool hasHighByte(const char* bytes, std::size_t nBytes) {
-    std::uint64_t any = 0;
-    std::size_t i = 0;
-    for (; i + 8 <= nBytes; i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes + i, 8);
-        any |= word;
-    }
-    for (; i < nBytes; ++i) any |= static_cast<unsigned char>(bytes[i]);
-    return (any & 0x8080808080808080u) != 0;
-}
-
-// Reads the stored records of the table in large blocks, straight from its
-// file, and looks at every field of every record (deleted ones too) as
-// shapelib would return it: the field's bytes up to a NUL. The spaces
-// shapelib trims are ASCII and change nothing here. Stops early once some
-// value is found that is not UTF-8.
-TableText scanTableText(DBFHandle hDBF) {
-    TableText found;
-    const int nRecordLength = hDBF->nRecordLength;
-    if (nRecordLength <= 0 || hDBF->nRecords <= 0 || hDBF->nFields <= 0) return found;
-    const auto recordLength = static_cast<std::size_t>(nRecordLength);
-    struct Field {
-        std::size_t offset;
-        std::size_t size;
-    };
-    std::vector<Field> fields;
-    for (int j = 0; j < hDBF->nFields; ++j) {
-        // A damaged header may place a field beyond the record: only the
-        // record's own bytes are looked at.
-        const int offset = std::clamp(hDBF->panFieldOffset[j], 0, nRecordLength);
-        const int size = std::clamp(hDBF->panFieldSize[j], 0, nRecordLength - offset);
-        fields.push_back({static_cast<std::size_t>(offset), static_cast<std::size_t>(size)});
-    }
-
-    constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
-    const std::size_t nPerBlock = std::max<std::size_t>(1, kBlockBytes / recordLength);
-    std::vector<char> block(nPerBlock * recordLength);
-    if (hDBF->sHooks.FSeek(hDBF->fp, static_cast<SAOffset>(hDBF->nHeaderLength), SEEK_SET) != 0) {
-        return found;
-    }
-    auto nLeft = static_cast<std::size_t>(hDBF->nRecords);
-    while (nLeft > 0) {
-        const std::size_t nWanted = std::min(nPerBlock, nLeft);
-        // Only whole records: shapelib cannot read a record cut short.
-        const auto nRead = static_cast<std::size_t>(
-            hDBF->sHooks.FRead(block.data(), static_cast<SAOffset>(recordLength),
-                               static_cast<SAOffset>(nWanted), hDBF->fp));
-        const std::size_t nBytes = nRead * recordLength;
-        if (!found.anyLineBreak) {
-            found.anyLineBreak = std::memchr(block.data(), '\n', nBytes) != nullptr ||
-                                 std::memchr(block.data(), '\r', nBytes) != nullptr;
-        }
-        if (hasHighByte(block.data(), nBytes)) {
-            for (std::size_t r = 0; r < nRead; ++r) {
-                const char* record = block.data() + r * recordLength;
-                if (!hasHighByte(record, recordLength)) continue;
-                for (const Field& field : fields) {
-                    const char* value = record + field.offset;
-                    const void* nul = std::memchr(value, '\0', field.size);
-                    const std::size_t nValue =
-                        nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - value)
-                                       : field.size;
-                    if (!hasHighByte(value, nValue)) continue;
-                    found.anyHigh = true;
-                    if (!isValidUtf8(std::string_view(value, nValue))) {
-                        found.allHighUtf8 = false;
-                        return found;
-                    }
-                }
-            }
-        }
-        if (nRead < nWanted) break;
-        nLeft -= nRead;
-    }
-    return found;
-}
-
 }  // namespace
 
-bool isValidUtf8(std::string_view bytes) {
-    std::size_t i = 0;
-    const std::size_t n = bytes.size();
-    while (i < n) {
-        const auto c = static_cast<unsigned char>(bytes[i]);
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        int nFollowing = 0;
-        unsigned min = 0;
-        unsigned codePoint = 0;
-        if (c >= 0xC2 && c <= 0xDF) {
-            nFollowing = 1, min = 0x80, codePoint = c & 0x1Fu;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            nFollowing = 2, min = 0x800, codePoint = c & 0x0Fu;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            nFollowing = 3, min = 0x10000, codePoint = c & 0x07u;
-        } else {
-            return false;
-        }
-        if (n - i <= static_cast<std::size_t>(nFollowing)) return false;
-        for (int k = 1; k <= nFollowing; ++k) {
-            const auto f = static_cast<unsigned char>(bytes[i + static_cast<std::size_t>(k)]);
-            if ((f & 0xC0) != 0x80) return false;
-            codePoint = (codePoint << 6) | (f & 0x3Fu);
-        }
-        if (codePoint < min || codePoint > 0x10FFFF ||
-            (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
-            return false;
-        }
-        i += static_cast<std::size_t>(nFollowing) + 1;
-    }
-    return true;
+namespace {
+
+struct TransliteratorCloser {
+    void operator()(UTransliterator* transliterator) const { utrans_close(transliterator); }
+};
+using TransliteratorPtr = std::unique_ptr<UTransliterator, TransliteratorCloser>;
+
+TransliteratorPtr openTransliterator(const std::u16string& id) {
+    UErrorCode status = U_ZERO_ERROR;
+    TransliteratorPtr transliterator(utrans_openU(id.data(), static_cast<int32_t>(id.size()),
+                                                  UTRANS_FORWARD, nullptr, 0, nullptr, &status));
+    if (U_FAILURE(status)) return nullptr;
+    return transliterator;
 }
+
+struct U16Hash {
+    std::size_t operator()(const std::u16string& text) const {
+        return std::hash<std::u16string_view>()(text);
+    }
+};
+
+}  // namespace
 
 struct TextConverter {
     ConverterPtr source;
     ConverterPtr target;
-    USet* targetSet = nullptr;          // what the map's code page can hold
-    UTransliterator* toLatin = nullptr;  // Any-Latin; Latin-ASCII, made when first needed
-    bool toLatinTried = false;
+    USet* targetSet = nullptr;  // what the map's code page can hold
     const UNormalizer2* nfc = nullptr;
     bool invalidBytes = false;  // set by the to-Unicode callback
     std::vector<UChar> decoded;
@@ -230,28 +130,63 @@ struct TextConverter {
     std::vector<UChar> run;
     std::string encoded;
 
+    // "Any-Latin; Latin-ASCII", built when first needed: building takes
+    // milliseconds (its rules for Han a quarter of a second), and most
+    // layers never need it.
+    TransliteratorPtr toLatin;
+    bool toLatinTried = false;
+
+    // Runs transliterated so far, with what they became: labels repeat,
+    // and ICU takes about a millisecond for a run of 84 Han characters.
+    // Holds up to about a million UTF-16 units (2 MB of text).
+    std::unordered_map<std::u16string, std::u16string, U16Hash> transliterated;
+    std::size_t nTransliteratedUnits = 0;
+    std::u16string key;
+
     ~TextConverter() {
         if (targetSet != nullptr) uset_close(targetSet);
-        if (toLatin != nullptr) utrans_close(toLatin);
     }
 
     // Converts `value`; returns true when a character had to be replaced.
     bool convert(std::string_view value);
 
-    // Building the transliterator takes milliseconds; most layers never
-    // need it.
+    // Replaces `run` (nRun units, room for more) by its Latin
+    // transliteration; false when there is none.
+    bool transliterate(int32_t& nRun);
+
     UTransliterator* transliterator() {
         if (!toLatinTried) {
             toLatinTried = true;
-            UErrorCode status = U_ZERO_ERROR;
-            const std::u16string rules = u"Any-Latin; Latin-ASCII";
-            toLatin = utrans_openU(rules.data(), static_cast<int32_t>(rules.size()), UTRANS_FORWARD,
-                                   nullptr, 0, nullptr, &status);
-            if (U_FAILURE(status)) toLatin = nullptr;
+            toLatin = openTransliterator(u"Any-Latin; Latin-ASCII");
         }
-        return toLatin;
+        return toLatin.get();
     }
 };
+
+bool TextConverter::transliterate(int32_t& nRun) {
+    constexpr std::size_t kMaxCachedUnits = std::size_t{1} << 20;
+    key.assign(reinterpret_cast<const char16_t*>(run.data()), static_cast<std::size_t>(nRun));
+    if (const auto hit = transliterated.find(key); hit != transliterated.end()) {
+        const std::u16string& latin = hit->second;
+        run.assign(latin.begin(), latin.end());
+        nRun = static_cast<int32_t>(latin.size());
+        return true;
+    }
+    UTransliterator* latin = transliterator();
+    if (latin == nullptr) return false;
+    int32_t limit = nRun;
+    UErrorCode status = U_ZERO_ERROR;
+    utrans_transUChars(latin, run.data(), &nRun, static_cast<int32_t>(run.size()), 0, &limit,
+                       &status);
+    if (U_FAILURE(status)) return false;
+    if (nTransliteratedUnits < kMaxCachedUnits) {
+        nTransliteratedUnits += key.size() + static_cast<std::size_t>(nRun);
+        transliterated.emplace(std::move(key),
+                               std::u16string(reinterpret_cast<const char16_t*>(run.data()),
+                                              static_cast<std::size_t>(nRun)));
+    }
+    return true;
+}
 
 bool TextConverter::convert(std::string_view value) {
     UErrorCode status = U_ZERO_ERROR;
@@ -308,13 +243,7 @@ bool TextConverter::convert(std::string_view value) {
         int32_t nRun = end - start;
         run.assign(text + start, text + end);
         run.resize(static_cast<std::size_t>(nRun) * 8 + 16);
-        int32_t limit = nRun;
-        status = U_ZERO_ERROR;
-        if (UTransliterator* latin = transliterator(); latin != nullptr) {
-            utrans_transUChars(latin, run.data(), &nRun, static_cast<int32_t>(run.size()), 0, &limit,
-                               &status);
-        }
-        if (U_FAILURE(status)) {
+        if (!transliterate(nRun)) {
             run.assign(text + start, text + end);
             nRun = end - start;
         }

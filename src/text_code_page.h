@@ -11,6 +11,7 @@
 
 #include "code_page_names.h"
 #include "output_stream.h"
+#include "table_text.h"
 
 namespace orvtessel {
 
@@ -113,9 +114,5 @@ private:
     struct Utf8Reader;
     std::unique_ptr<Utf8Reader> utf8Reader_;
 };
-
-// True when the bytes are valid UTF-8 (no overlong forms, surrogates or
-// values above U+10FFFF).
-bool isValidUtf8(std::string_view bytes);
 
 }  // namespace orvtessel

@@ -186,6 +186,22 @@ TEST(CodePage, InvalidBytesBecomeQuestionMarks) {
                      "the nearest Latin letters or \"?\" (first: record 2)."));
 }
 
+TEST(CodePage, RepeatedLettersAreTransliteratedAlikeAndCounted) {
+    // Москва three times, once within other text, then Αθήνα and Москва
+    // again: each value that lacks letters is counted, however often its
+    // letters were transliterated before.
+    const std::string moscow = "\xd0\x9c\xd0\xbe\xd1\x81\xd0\xba\xd0\xb2\xd0\xb0";
+    const std::string athens = "\xce\x91\xce\xb8\xce\xae\xce\xbd\xce\xb1";
+    const std::vector<std::string> names = {moscow, "plain", moscow, "\xd1\x83\xd0\xbb. " + moscow,
+                                            athens, moscow};
+    const Conversion conversion = convertNames("Repeated", {"UTF-8"}, names);
+    EXPECT_EQ(conversion.lines, linesOf({"Moskva", "plain", "Moskva", "ul. Moskva", "Athena", "Moskva"}));
+    EXPECT_EQ(conversion.out,
+              runOut(names.size(), kUtf8ToMap,
+                     "\n[WRN] 5 values have characters that code page 1250 lacks; they were written as "
+                     "the nearest Latin letters or \"?\" (first: record 1)."));
+}
+
 // The byte offset of record r (0-based) in a .dbf file's bytes.
 std::size_t recordOffset(const std::string& dbf, std::size_t r) {
     const auto byteAt = [&](std::size_t i) { return static_cast<std::size_t>(static_cast<unsigned char>(dbf[i])); };
