@@ -15,6 +15,7 @@
 #endif
 
 #include <new>
+#include <stdexcept>
 
 #include <shapefil.h>
 #include <unicode/uversion.h>
@@ -271,6 +272,10 @@ int orvtesselMain(int argc, const char* const* argv) {
     } catch (const std::bad_alloc&) {
         // Unwinding removes a temporary output file on the way out.
         printOut("\n[ERR] Out of memory. Exiting...\n");
+        flushOut();
+        return kExitFailure;
+    } catch (const std::runtime_error&) {
+        // A library that cannot be loaded; it was said on standard error.
         flushOut();
         return kExitFailure;
     }

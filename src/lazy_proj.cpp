@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <cstdlib>
+#include <stdexcept>
 
 #include <dlfcn.h>
 
@@ -12,7 +13,8 @@ void* lazyProjSymbol(const char* name) {
     if (function == nullptr) {
         std::fprintf(stderr, "orvtessel: cannot load %s from %s: %s\n", name,
                      ORVTESSEL_PROJ_SONAME, dlerror());
-        std::abort();
+        // Unwinding removes a temporary output file on the way out.
+        throw std::runtime_error("PROJ cannot be loaded");
     }
     return function;
 }

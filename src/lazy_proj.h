@@ -14,8 +14,9 @@
 namespace orvtessel {
 
 // The address of PROJ's function `name`, loading the library on the first
-// call. Ends the process with a message on standard error when the library
-// or the function cannot be found, as a missing library would at start.
+// call. When the library or the function cannot be found, says so on
+// standard error, as a missing library would at start, and throws
+// std::runtime_error: the run ends with exit status 1.
 void* lazyProjSymbol(const char* name);
 
 }  // namespace orvtessel
