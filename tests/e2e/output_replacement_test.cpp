@@ -2,9 +2,11 @@
 // an interrupted one included, leaves what was there byte for byte, with
 // its permission bits, and no temporary file.
 #include <chrono>
+#include <cstdlib>
 #include <csignal>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -137,26 +139,39 @@ TEST(OutputReplacement, FolderThatCannotTakeATemporaryFile) {
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out,
               std::string(kBanner) + "[ERR] Cannot create output file /proc/orvtessel-test.mp. Exiting...\n");
-    if (geteuid() == 0) return;
-    // A folder the user may not write, holding a previous map.
-    writeFile(dir / "layer.shp.mp", kPrevious);
-    fs::permissions(dir, fs::perms(0555));
-    const RunResult refused = runProgram(dir, {"layer.shp", "KIND", "NAME"});
-    fs::permissions(dir, fs::perms(0755));
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_EQ(refused.out, std::string(kBanner) + "[ERR] Cannot create output file layer.shp.mp. Exiting...\n");
-    EXPECT_EQ(readFile(dir / "layer.shp.mp"), kPrevious);
+}
+
+// The shell words that run the program as a user without root's rights to
+// write any file: as itself when it is no root, else as nobody through
+// setpriv. Nothing when neither can be done.
+std::optional<std::string> unprivilegedPrefix() {
+    if (geteuid() != 0) return std::string();
+    if (std::system("command -v setpriv > /dev/null 2>&1") != 0) return std::nullopt;
+    return std::string("setpriv --reuid=65534 --regid=65534 --clear-groups");
 }
 
 TEST(OutputReplacement, ExistingFileTheUserMayNotWriteIsRefused) {
-    if (geteuid() == 0) GTEST_SKIP() << "root may write any file";
+    const std::optional<std::string> prefix = unprivilegedPrefix();
+    if (!prefix) GTEST_SKIP() << "no way to run without root's rights";
     const fs::path dir = scratchFolder("Replacement.ReadOnlyFile");
     writeLayer(dir / "layer", points(3));
     writeFile(dir / "layer.shp.mp", kPrevious);
     fs::permissions(dir / "layer.shp.mp", fs::perms(0444));
-    const RunResult run = runProgram(dir, {"layer.shp", "KIND", "NAME"});
+    // The folder itself takes new files: only the file is protected.
+    fs::permissions(dir, fs::perms(0777));
+    const RunResult run = runProgramAfter(dir, *prefix, {"layer.shp", "KIND", "NAME"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, std::string(kBanner) + "[ERR] Cannot create output file layer.shp.mp. Exiting...\n");
+    EXPECT_EQ(readFile(dir / "layer.shp.mp"), kPrevious);
+    EXPECT_EQ(folderEntries(dir),
+              (std::vector<std::string>{"layer.dbf", "layer.shp", "layer.shp.mp", "layer.shx"}));
+
+    // A folder that takes no new file: no temporary file, so no map either.
+    fs::permissions(dir / "layer.shp.mp", fs::perms(0666));
+    fs::permissions(dir, fs::perms(0755));
+    const RunResult folder = runProgramAfter(dir, *prefix, {"layer.shp", "KIND", "NAME"});
+    EXPECT_EQ(folder.status, 1);
+    EXPECT_EQ(folder.out, std::string(kBanner) + "[ERR] Cannot create output file layer.shp.mp. Exiting...\n");
     EXPECT_EQ(readFile(dir / "layer.shp.mp"), kPrevious);
 }
 
