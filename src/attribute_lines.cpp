@@ -47,23 +47,6 @@ void warnAboutMissingColumns(const ColumnTitle& columnTitle, const RunOptions& o
     }
 }
 
-bool isTypeNumber(std::string_view value) {
-    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
-    if (value.size() > 2 && value[0] == '0' && (value[1] == 'x' || value[1] == 'X')) {
-        for (const char c : value.substr(2)) {
-            if (std::isxdigit(static_cast<unsigned char>(c)) == 0) return false;
-        }
-        return true;
-    }
-    if (value.empty()) return false;
-    // A leading zero makes the number octal to one compiler: 08 is none.
-    const bool octal = value.size() > 1 && value[0] == '0';
-    for (const char c : value) {
-        if (!isDigit(c) || (octal && c > '7')) return false;
-    }
-    return true;
-}
-
 void warnAboutCompilerKeys(const ColumnTitle& columnTitle, const RunOptions& options) {
     if (!options.includeAll) return;
     static constexpr const char* kKeys[] = {"Type",    "SubType",  "Label", "Label2", "Label3",
@@ -138,44 +121,41 @@ bool AttributeLines::selectRecord(int record) {
     return false;
 }
 
-void AttributeLines::writeValue(OutputStream& out, int record, int field, bool isType,
-                                bool& badType) {
-    // No text (an unreadable record) gives an empty value: the section
-    // keeps its keys.
-    const char* value = DBFReadStringAttribute(hDBF_, record, field);
-    std::string_view written;
-    if (value != nullptr) written = text_.writeValue(out, value, record);
-    // The type as written: converted, and with any CR or LF, which are
-    // written as spaces, no number.
-    if (isType) badType |= !isTypeNumber(written);
-    out.newline();
-}
-
 void AttributeLines::write(OutputStream& out, int record) {
     bool badType = false;
     for (const Column& column : columns_) {
-        switch (column.kind) {
-            case Kind::Value:
-                out.writeRaw(column.key);
-                writeValue(out, record, column.field, column.isType, badType);
-                break;
-            case Kind::MappedType:
-                out.writeRaw("Type=", 5);
-                out.writeRaw(rule_->typeText);
-                out.newline();
-                break;
-            case Kind::MappedTypeAndLabel:
-                out.writeRaw("Type=", 5);
-                out.writeRaw(rule_->typeText);
-                out.newline();
-                out.writeRaw(column.key);
-                writeValue(out, record, column.field, false, badType);
-                break;
+        if (column.kind != Kind::Value) {
+            writeMappedType(out, record, column);
+            continue;
         }
+        out.writeRaw(column.key);
+        // No text (an unreadable record) gives an empty value: the section
+        // keeps its keys.
+        const char* value = DBFReadStringAttribute(hDBF_, record, column.field);
+        std::string_view written;
+        if (value != nullptr) written = text_.writeValue(out, value, record);
+        // The type as written: converted, and with any CR or LF, which are
+        // written as spaces, no number.
+        if (column.isType) badType |= !isTypeNumber(written);
+        out.newline();
     }
     if (badType) {
         if (nBadTypes_ == 0) firstBadType_ = record + 1;
         ++nBadTypes_;
+    }
+}
+
+// The Type line of the type map's rule, and for a type column that is also
+// the label column its Label line.
+void AttributeLines::writeMappedType(OutputStream& out, int record, const Column& column) {
+    out.writeRaw("Type=", 5);
+    out.writeRaw(rule_->typeText);
+    out.newline();
+    if (column.kind == Kind::MappedTypeAndLabel) {
+        out.writeRaw(column.key);
+        const char* value = DBFReadStringAttribute(hDBF_, record, column.field);
+        if (value != nullptr) text_.writeValue(out, value, record);
+        out.newline();
     }
 }
 

@@ -31,7 +31,26 @@ void warnAboutMissingColumns(const ColumnTitle& columnTitle, const RunOptions& o
 
 // True for a type value map compilers take as a number: decimal digits
 // (with a leading zero, octal ones only), or 0x and hexadecimal digits.
-bool isTypeNumber(std::string_view value);
+// Checked for every section, so kept to plain comparisons.
+inline bool isTypeNumber(std::string_view value) {
+    const std::size_t n = value.size();
+    if (n > 2 && value[0] == '0' && (value[1] | 0x20) == 'x') {
+        for (std::size_t i = 2; i < n; ++i) {
+            const auto c = static_cast<unsigned char>(value[i]);
+            if (static_cast<unsigned>(c - '0') > 9u && static_cast<unsigned>((c | 0x20) - 'a') > 5u) {
+                return false;
+            }
+        }
+        return true;
+    }
+    if (n == 0) return false;
+    // A leading zero makes the number octal to one compiler: 08 is none.
+    const unsigned largestDigit = n > 1 && value[0] == '0' ? 7u : 9u;
+    for (const char c : value) {
+        if (static_cast<unsigned>(static_cast<unsigned char>(c) - '0') > largestDigit) return false;
+    }
+    return true;
+}
 
 // Warns once per column that include-all writes under a name map compilers
 // read as a key of their own (Label, EndLevel, Data1, ...).
@@ -85,7 +104,7 @@ private:
         bool isType;      // a Type line whose value must be a number
     };
 
-    void writeValue(OutputStream& out, int record, int field, bool isType, bool& badType);
+    void writeMappedType(OutputStream& out, int record, const Column& column);
 
     DBFHandle hDBF_;
     TextCodePage& text_;

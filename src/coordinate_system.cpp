@@ -15,13 +15,6 @@
 namespace orvtessel {
 namespace {
 
-// The largest doubles written as 90.000000 and 180.000000 with six
-// decimals; the next double up is written 90.000001 and 180.000001. Both
-// lie just below 90.0000005 and 180.0000005, which no double equals, so how
-// the formatter rounds ties plays no part.
-constexpr double kLargestLatitudeWritten = 0x1.680000218def4p+6;    // 90.0000004999999987...
-constexpr double kLargestLongitudeWritten = 0x1.68000010c6f7ap+7;  // 180.0000004999999987...
-
 // PROJ would report its own failures on standard error, which carries
 // shapelib's diagnostics only: the program says what went wrong itself.
 void quietLog(void*, int, const char*) {}
@@ -392,11 +385,8 @@ CoordinateSystem CoordinateSystem::forLayer(const std::string& layerPath, SHPHan
     return system;
 }
 
-bool CoordinateSystem::toWgs84(const SHPObject& shape, int nUsed, int record, Vertices& vertices) {
-    if (transformation_ == nullptr) {
-        vertices.x = shape.padfX;
-        vertices.y = shape.padfY;
-    } else {
+bool CoordinateSystem::convert(const SHPObject& shape, int nUsed, int record, Vertices& vertices) {
+    {
         const auto n = static_cast<std::size_t>(nUsed);
         if (x_.size() < n) {
             x_.resize(n);
@@ -427,20 +417,7 @@ bool CoordinateSystem::toWgs84(const SHPObject& shape, int nUsed, int record, Ve
         vertices.y = y_.data();
     }
 
-    // What counts is the pair as written, with six decimals: 180.00000000000006
-    // is written 180.000000 and is in range. NaN fails both comparisons and
-    // counts as out of range, as do the infinities.
-    bool inRange = true;
-    for (int i = 0; i < nUsed; ++i) {
-        const double lon = vertices.x[i];
-        const double lat = vertices.y[i];
-        inRange &= lat >= -kLargestLatitudeWritten && lat <= kLargestLatitudeWritten &&
-                   lon >= -kLargestLongitudeWritten && lon <= kLargestLongitudeWritten;
-    }
-    if (!inRange) {
-        if (nOutOfRange_ == 0) firstOutOfRange_ = record + 1;
-        ++nOutOfRange_;
-    }
+    checkRange(vertices, nUsed, record);
     return true;
 }
 
