@@ -36,7 +36,8 @@ run: build
 	@echo "  $(SAMPLE_DIR)/areas.shp.mp"
 else
 # ARGS reaches the shell as written: quote a path with spaces inside it,
-# ARGS="'my data/roads.shp' TYPE NAME". The program names its output itself.
+# ARGS="'my data/roads.shp' TYPE NAME". The program prints the output's
+# name (the layer with .mp appended, or the -o file) itself.
 run: build
 	$(BUILD)/orvtessel $(ARGS)
 endif

@@ -4,7 +4,8 @@
 //   orvtessel_make_samples <folder>
 //
 // writes <folder>/points, <folder>/roads and <folder>/areas (.shp, .shx,
-// .dbf), each with the columns TYPE, NAME and DISTRICT.
+// .dbf, and a .cpg declaring code page 1250), each with the columns TYPE,
+// NAME and DISTRICT.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -31,6 +32,12 @@ bool writeLayer(const std::string& base, int shapeType, const std::vector<Featur
     DBFHandle hDBF = DBFCreate((base + ".dbf").c_str());
     if (hSHP == nullptr || hDBF == nullptr) {
         std::fprintf(stderr, "cannot create %s\n", base.c_str());
+        return false;
+    }
+    // The labels' code page, declared as GIS programs read it.
+    std::FILE* cpg = std::fopen((base + ".cpg").c_str(), "wb");
+    if (cpg == nullptr || std::fputs("1250\n", cpg) < 0 || std::fclose(cpg) != 0) {
+        std::fprintf(stderr, "cannot write %s.cpg\n", base.c_str());
         return false;
     }
     DBFAddField(hDBF, "TYPE", FTString, 8, 0);

@@ -10,14 +10,22 @@
 namespace orvtessel {
 namespace {
 
-void warnIfMissing(const ColumnTitle& columnTitle, const std::string& argument, const char* key) {
+void warnIfMissing(const ColumnTitle& columnTitle, const std::string& argument, const char* key,
+                   bool typeFromMap = false) {
     const std::string* sameButCase = nullptr;
     for (const std::string& name : columnTitle.names) {
         if (name == argument) return;
         if (sameButCase == nullptr && equalsIgnoringCase(name, argument)) sameButCase = &name;
     }
-    std::string message = "[WRN] The table has no column " + argument + "; sections get no " +
-                          key + " line.";
+    // With a type map the sections still get a Type line: the rule for an
+    // empty value.
+    std::string message;
+    if (typeFromMap) {
+        message = "[WRN] The table has no column " + argument +
+                  "; sections get the type the type map gives an empty value.";
+    } else {
+        message = "[WRN] The table has no column " + argument + "; sections get no " + key + " line.";
+    }
     message += sameButCase != nullptr ? " Did you mean " + *sameButCase + "?\n" : "\n";
     printOut(message);
 }
@@ -40,7 +48,7 @@ ColumnTitle readColumnTitle(DBFHandle hDBF) {
 
 void warnAboutMissingColumns(const ColumnTitle& columnTitle, const RunOptions& options,
                              bool checkType) {
-    if (checkType) warnIfMissing(columnTitle, options.typeColumn, "Type");
+    if (checkType) warnIfMissing(columnTitle, options.typeColumn, "Type", options.typeMapPath.has_value());
     // The type column's warning covers a label naming the same column.
     if (options.labelColumn != options.typeColumn || !checkType) {
         warnIfMissing(columnTitle, options.labelColumn, "Label");
@@ -114,8 +122,10 @@ bool AttributeLines::selectRecord(int record) {
     if (rule_ != nullptr) return true;
     if (nUnlisted_ == 0) firstUnlisted_ = record + 1;
     ++nUnlisted_;
+    // Values differing only in ASCII case are one value to the type map.
     if (unlistedValues_.size() < 6 &&
-        std::find(unlistedValues_.begin(), unlistedValues_.end(), value) == unlistedValues_.end()) {
+        std::none_of(unlistedValues_.begin(), unlistedValues_.end(),
+                     [&](const std::string& seen) { return equalsIgnoringCase(seen, value); })) {
         unlistedValues_.emplace_back(value);
     }
     return false;
@@ -164,7 +174,12 @@ void AttributeLines::printUnlistedWarning() const {
     std::string values;
     for (std::size_t i = 0; i < unlistedValues_.size() && i < 5; ++i) {
         if (i > 0) values += ", ";
-        values += unlistedValues_[i].empty() ? "\"\"" : unlistedValues_[i];
+        // A line break in a value would split the warning's line.
+        std::string shown = unlistedValues_[i].empty() ? "\"\"" : unlistedValues_[i];
+        for (char& c : shown) {
+            if (c == '\r' || c == '\n') c = ' ';
+        }
+        values += shown;
     }
     if (unlistedValues_.size() > 5) values += ", ...";
     printOut("\n[WRN] " + std::to_string(nUnlisted_) +

@@ -85,6 +85,13 @@ int removeFile(const std::string& path) {
 #endif
 }
 
+#ifdef _WIN32
+constexpr const char* kSeparators = "/\\";
+#else
+constexpr const char* kSeparators = "/";
+#endif
+constexpr std::size_t kLongestName = 255;
+
 // A name that no file in the folder is likely to have: the output's own
 // name, a dot, six letters and ".tmp".
 std::string temporaryName(const std::string& path, unsigned attempt) {
@@ -97,12 +104,20 @@ std::string temporaryName(const std::string& path, unsigned attempt) {
     seed ^= static_cast<unsigned long long>(getpid()) << 32;
 #endif
     seed ^= static_cast<unsigned long long>(attempt) * 0x9E3779B97F4A7C15ULL;
-    std::string name = path + ".";
+    std::string letters;
     for (int i = 0; i < 6; ++i) {
         seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
-        name += kLetters[(seed >> 33) % (sizeof kLetters - 1)];
+        letters += kLetters[(seed >> 33) % (sizeof kLetters - 1)];
     }
-    return name + ".tmp";
+    // A name too long for the file system with the letters added gets a
+    // short one of its own in the same folder.
+    const std::size_t slash = path.find_last_of(kSeparators);
+    const std::size_t nBase = slash == std::string::npos ? path.size() : path.size() - slash - 1;
+    if (nBase + letters.size() + 5 > kLongestName) {
+        const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+        return folder + ".orvtessel." + letters + ".tmp";
+    }
+    return path + "." + letters + ".tmp";
 }
 
 // Creates a new temporary file beside `path`, exclusively (never through an
@@ -123,8 +138,16 @@ int createTemporary(const std::string& path, const struct stat* replaced, std::s
         }
 #ifndef _WIN32
         if (replaced != nullptr) {
-            // The replaced file keeps its permission bits; failing to copy
-            // them is no reason to give up the run.
+            // The replaced file keeps its owner and group where the user
+            // may give them (root, or a group of the user's), and its
+            // permission bits; failing to copy them is no reason to give up
+            // the run. The bits come last: a change of owner clears set-ID
+            // bits.
+            if (replaced->st_uid != geteuid() || replaced->st_gid != getegid()) {
+                if (fchown(fd, replaced->st_uid, replaced->st_gid) != 0) {
+                    (void)fchown(fd, static_cast<uid_t>(-1), replaced->st_gid);
+                }
+            }
             (void)fchmod(fd, replaced->st_mode & 07777);
         }
 #else
@@ -176,7 +199,12 @@ bool OutputStream::openForAppend(const std::string& path, int& lastByte) {
     std::FILE* existing = std::fopen(path.c_str(), "rb");
     if (existing == nullptr) return false;
 
-    if (isLink) {
+    // A copy of the file, with this run's sections after it, replaces it; a
+    // link, or a file in a folder that takes no new file, is appended to in
+    // place instead.
+    std::string created;
+    const int fd = isLink ? -1 : createTemporary(path, &info, created);
+    if (fd == -1) {
 #ifndef _WIN32
         // Written through: appended in place, and cut back to its length
         // when the run does not finish.
@@ -196,15 +224,10 @@ bool OutputStream::openForAppend(const std::string& path, int& lastByte) {
             }
         }
         return true;
-#endif
-    }
-
-    // A copy of the file, with this run's sections after it, replaces it.
-    std::string created;
-    const int fd = createTemporary(path, &info, created);
-    if (fd == -1) {
+#else
         std::fclose(existing);
         return false;
+#endif
     }
     watchSignals(created);
 #ifdef _WIN32
@@ -288,6 +311,22 @@ bool OutputStream::open(const std::string& path) {
     // them up: /dev/stdout, a named pipe, a link into another folder.
     const bool inPlace = exists && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
 #endif
+#ifndef _WIN32
+    struct stat target {};
+    if (inPlace && S_ISLNK(info.st_mode) && stat(path.c_str(), &target) == 0 &&
+        S_ISREG(target.st_mode)) {
+        // A link to a file: truncated only when the first bytes are written
+        // out, so that a run that fails before (a dictionary or a layer
+        // kind refused, a signal) leaves it, and a dictionary that is the
+        // same file is read whole first. Whether it can be written is seen
+        // now, where the run creates its output.
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd == -1) return false;
+        ::close(fd);
+        deferredOpen_ = true;
+        return true;
+    }
+#endif
     if (inPlace) {
         // Binary mode: line ends are translated here, not by the C library.
         file_ = std::fopen(path.c_str(), "wb");
@@ -350,8 +389,17 @@ void OutputStream::writeLargeRaw(const char* data, std::size_t nBytes) {
     }
 }
 
+bool OutputStream::openDeferred() {
+    deferredOpen_ = false;
+    file_ = std::fopen(path_.c_str(), "wb");
+    ownsFile_ = file_ != nullptr;
+    if (file_ == nullptr) failed_ = true;
+    return file_ != nullptr;
+}
+
 void OutputStream::flush() {
     if (used_ == 0) return;
+    if (deferredOpen_) openDeferred();
     // After the first failure the rest of the run's output is discarded; the
     // failure is reported when the file is closed.
     if (file_ != nullptr && !failed_ && std::fwrite(buffer_.data(), 1, used_, file_) != used_) {
@@ -361,6 +409,7 @@ void OutputStream::flush() {
 }
 
 bool OutputStream::close() {
+    if (deferredOpen_) openDeferred();
     if (file_ == nullptr) return !failed_;
     flush();
     if (std::fflush(file_) != 0 || std::ferror(file_) != 0) failed_ = true;
@@ -386,6 +435,7 @@ bool OutputStream::close() {
 }
 
 void OutputStream::discard() {
+    deferredOpen_ = false;
     if (file_ != nullptr) {
         if (appendedLength_ >= 0) {
             // Appended in place: back to the length it had.

@@ -90,7 +90,9 @@ private:
     std::string temporaryPath_;  // empty when writing straight into path_
     bool failed_ = false;
     long long appendedLength_ = -1;  // the length before appending in place, or -1
+    bool deferredOpen_ = false;      // a link to a file, opened at the first write
     void cutBack();
+    bool openDeferred();
 };
 
 }  // namespace orvtessel

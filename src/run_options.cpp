@@ -39,7 +39,8 @@ CommandLine failed(CommandLine commandLine, const std::string& error) {
     commandLine.action = CommandLine::Action::Error;
     commandLine.error = error;
     commandLine.quietAtError = commandLine.options.quiet;
-    commandLine.standardOutputAtError = commandLine.options.toStandardOutput();
+    commandLine.standardOutputAtError =
+        commandLine.standardOutputAtError || commandLine.options.toStandardOutput();
     return commandLine;
 }
 
@@ -86,6 +87,11 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
                 return failed(commandLine,
                               "[ERR] Option " + std::string(name) + " needs a value. Exiting...\n");
             }
+            // An empty value is no value: --output= and -o "" alike.
+            if (value.empty()) {
+                return failed(commandLine,
+                              "[ERR] Option " + std::string(name) + " needs a value. Exiting...\n");
+            }
         } else if (inlineValue) {
             return failed(commandLine, "[ERR] Option " + std::string(name) +
                                            " does not take the value " + *inlineValue +
@@ -94,20 +100,15 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
 
         switch (spec->id) {
             case OptionId::Output:
-                if (value.empty()) {
-                    return failed(commandLine, "[ERR] Option " + std::string(name) +
-                                                   " needs a value. Exiting...\n");
-                }
                 options.outputOption = value;
+                // From here on a command-line error goes to standard error,
+                // whatever a later -o says.
+                if (value == "-") commandLine.standardOutputAtError = true;
                 break;
             case OptionId::Quiet:
                 options.quiet = true;
                 break;
             case OptionId::TypeMap:
-                if (value.empty()) {
-                    return failed(commandLine, "[ERR] Option " + std::string(name) +
-                                                   " needs a value. Exiting...\n");
-                }
                 options.typeMapPath = value;
                 break;
             case OptionId::EndLevel:

@@ -150,6 +150,16 @@ TEST(Append, Refusals) {
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.out, std::string(kBanner) + "[ERR] Cannot append to map.mp: cannot be written. Exiting...\n");
         EXPECT_EQ(readFile(dir / "map.mp"), "[IMG ID]\n[END-IMG ID]\n");
+
+        // A map the user may write in a folder that takes no new file is
+        // appended to in place.
+        fs::permissions(dir / "map.mp", fs::perms(0666));
+        fs::permissions(dir, fs::perms(0755));
+        const RunResult inPlace = runProgramAfter(
+            dir, root ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "",
+            {"-q", "-a", "-o", "map.mp", "roads.shp", "TYPE", "NAME"});
+        EXPECT_EQ(inPlace.status, 0) << inPlace.out;
+        EXPECT_EQ(readFile(dir / "map.mp"), "[IMG ID]\n[END-IMG ID]\n" + sectionsOf(dir, "roads"));
     }
 }
 

@@ -122,11 +122,17 @@ TEST(Options, CommandLineErrors) {
 }
 
 TEST(Options, ErrorAfterStandardOutputGoesToStandardError) {
-    const fs::path dir = layerFolder("ErrorAfterDash");
-    const RunResult run = runProgram(dir, {"-o", "-", "--bad", "roads.shp", "KIND", "NAME"});
-    EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, std::string(kBanner) + "[ERR] Unknown option --bad. Exiting...\n" + kUsageLine);
+    // Also when a later -o names a file: the map may already be expected on
+    // standard output.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-o", "-", "--bad", "roads.shp", "KIND", "NAME"},
+          std::vector<std::string>{"-o", "-", "-o", "x.mp", "--bad", "roads.shp", "KIND", "NAME"}}) {
+        const fs::path dir = layerFolder("ErrorAfterDash");
+        const RunResult run = runProgram(dir, args);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, std::string(kBanner) + "[ERR] Unknown option --bad. Exiting...\n" + kUsageLine);
+    }
 }
 
 TEST(Options, HelpAndVersion) {

@@ -108,6 +108,17 @@ TEST(OutputReplacement, CompleteRunReplacesAndKeepsPermissionBits) {
     EXPECT_NE(readFile(dir / "layer.shp.mp"), kPrevious);
     EXPECT_EQ(modeOf(dir / "layer.shp.mp"), 0604u);
 
+    // Root replacing another user's file keeps its owner and group.
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown((dir / "layer.shp.mp").c_str(), 65534, 65534), 0);
+        ASSERT_EQ(runProgram(dir, {"layer.shp", "KIND", "NAME"}).status, 0);
+        struct stat info {};
+        ASSERT_EQ(stat((dir / "layer.shp.mp").c_str(), &info), 0);
+        EXPECT_EQ(info.st_uid, 65534u);
+        EXPECT_EQ(info.st_gid, 65534u);
+        EXPECT_EQ(info.st_mode & 07777, 0604u);
+    }
+
     // A new file gets 0666 less the umask.
     fs::remove(dir / "layer.shp.mp");
     run = runProgramAfter(dir, "umask 027;", {"layer.shp", "KIND", "NAME"});
@@ -124,10 +135,40 @@ TEST(OutputReplacement, LinksAreWrittenThrough) {
     fs::create_directories(dir / "maps");
     writeFile(dir / "maps" / "real.mp", kPrevious);
     fs::create_symlink("maps/real.mp", dir / "layer.shp.mp");
-    const RunResult run = runProgram(dir, {"layer.shp", "KIND", "NAME"});
+
+    // Runs that fail before the map's first bytes go out leave the file:
+    // a missing dictionary, a refused layer.
+    RunResult run = runProgram(dir, {"layer.shp", "KIND", "NAME", "y", "missing.txt"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(readFile(dir / "maps" / "real.mp"), kPrevious);
+    Layer multiPoints = points(2);
+    multiPoints.shapeType = SHPT_MULTIPOINT;
+    for (Shape& shape : multiPoints.shapes) shape.type = SHPT_MULTIPOINT;
+    writeLayer(dir / "multi", multiPoints);
+    run = runProgram(dir, {"-o", "layer.shp.mp", "multi.shp", "KIND", "NAME"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(readFile(dir / "maps" / "real.mp"), kPrevious);
+
+    // A dictionary that is the linked file is read as it was.
+    writeFile(dir / "maps" / "real.mp", "[IMG ID]\nID=\n[END-IMG ID]\n");
+    run = runProgram(dir, {"layer.shp", "KIND", "NAME", "y", "layer.shp.mp", "5"});
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(fs::is_symlink(dir / "layer.shp.mp"));
-    EXPECT_EQ(readFile(dir / "maps" / "real.mp").substr(0, 20), crlf(kDefaultHeader).substr(0, 20));
+    const std::string head = crlf("[IMG ID]\nID=5\n[END-IMG ID]\n[POI]\n");
+    EXPECT_EQ(readFile(dir / "maps" / "real.mp").substr(0, head.size()), head);
+}
+
+TEST(OutputReplacement, OutputNamesNearTheLongestAFolderTakes) {
+    // The temporary file of a name that leaves no room for its letters gets
+    // a short name of its own.
+    const fs::path dir = scratchFolder("Replacement.LongName");
+    writeLayer(dir / "layer", points(3));
+    const std::string name = std::string(250, 'a') + ".mp";
+    writeFile(dir / name, kPrevious);
+    const RunResult run = runProgram(dir, {"-q", "-o", name, "layer.shp", "KIND", "NAME"});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(readFile(dir / name).substr(0, 20), crlf(kDefaultHeader).substr(0, 20));
+    EXPECT_EQ(folderEntries(dir), (std::vector<std::string>{name, "layer.dbf", "layer.shp", "layer.shx"}));
 }
 
 TEST(OutputReplacement, FolderThatCannotTakeATemporaryFile) {

@@ -83,13 +83,15 @@ TEST(TypeMap, UnlistedValuesAreSkippedAndNamed) {
               crlf(std::string(kDefaultHeader) + section(0, "Type=0x01\nLabel=n1\nEndLevel=3\n") +
                    section(9, "Type=0x01\nLabel=n10\nEndLevel=3\n")));
 
-    // Exactly five distinct values: no "...".
-    const fs::path five = classLayer("UnlistedFive", {"a", "b", "c", "b", "d", "e"});
+    // Exactly five distinct values, ASCII case ignored as in the lookup: no
+    // "...". A line break in a value is shown as a space, so that the
+    // warning stays one line.
+    const fs::path five = classLayer("UnlistedFive", {"a", "b", "c", "B", "d\ne", "A", "e"});
     writeFile(five / "roads.types", kOsmMap);
     const RunResult fiveRun = runProgram(five, {"-q", "--type-map", "roads.types", "layer.shp", "FCLASS", "NAME"});
     EXPECT_EQ(fiveRun.out,
-              "[WRN] 6 records have a type value the type map does not list and were skipped "
-              "(first: record 1; values: a, b, c, d, e).\n");
+              "[WRN] 7 records have a type value the type map does not list and were skipped "
+              "(first: record 1; values: a, b, c, d e, e).\n");
 }
 
 TEST(TypeMap, FixedTypeForAOneClassLayer) {
@@ -115,7 +117,8 @@ TEST(TypeMap, TypeColumnPlaces) {
         {"SameAsLabel", {"FCLASS", "FCLASS"}, "", "Type=0x01\nLabel=motorway\nNAME=n1\n"},
         // No such column: the Type line comes first and the empty value is
         // looked up, which only "*" lists.
-        {"Missing", {"KIND", "NAME"}, "[WRN] The table has no column KIND; sections get no Type line.\n",
+        {"Missing", {"KIND", "NAME"},
+         "[WRN] The table has no column KIND; sections get the type the type map gives an empty value.\n",
          "Type=0x16\nFCLASS=motorway\nLabel=n1\n"},
     };
     for (const auto& c : cases) {
@@ -233,14 +236,14 @@ TEST(TypeMap, EndLevelOptionAndTheHeadersLevels) {
                                                "\nLabel=n1\n" + c.endLevel)))
             << c.name;
     }
-    for (const char* value : {"10", "-1", "x", ""}) {
+    for (const char* value : {"10", "-1", "x", "01", ""}) {
         const fs::path dir = classLayer("EndLevel.Bad", {"a"});
         const RunResult result = runProgram(dir, {"--end-level", value, "layer.shp", "FCLASS", "NAME"});
         EXPECT_EQ(result.status, 2) << value;
-        EXPECT_NE(result.out.find(std::string("[ERR] Option --end-level does not take the value ") + value +
-                                  ". Exiting...\n[INF] Usage:"),
-                  std::string::npos)
-            << result.out;
+        const std::string message = *value == '\0' ? "[ERR] Option --end-level needs a value."
+                                                   : std::string("[ERR] Option --end-level does not take the value ") +
+                                                         value + ".";
+        EXPECT_NE(result.out.find(message + " Exiting...\n[INF] Usage:"), std::string::npos) << result.out;
     }
 }
 
