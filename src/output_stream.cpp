@@ -56,11 +56,31 @@ extern "C" void removeTemporaryAndDie(int signalNumber) {
     std::raise(signalNumber);
 }
 
+// The handlers in place before the output was opened, given back when it
+// is closed: a process that runs conversions keeps its own.
+using SignalHandler = void (*)(int);
+SignalHandler previousHandlers[sizeof kCleanupSignals / sizeof kCleanupSignals[0]];
+bool signalsCaught = false;
+
 void catchSignals() {
+    if (signalsCaught) return;
+    signalsCaught = true;
+    std::size_t i = 0;
     for (const int signalNumber : kCleanupSignals) {
         // A signal the caller ignores stays ignored (nohup, ulimit scripts).
         const auto previous = std::signal(signalNumber, removeTemporaryAndDie);
+        previousHandlers[i++] = previous;
         if (previous == SIG_IGN) std::signal(signalNumber, SIG_IGN);
+    }
+}
+
+void releaseSignals() {
+    if (!signalsCaught) return;
+    signalsCaught = false;
+    std::size_t i = 0;
+    for (const int signalNumber : kCleanupSignals) {
+        const SignalHandler previous = previousHandlers[i++];
+        std::signal(signalNumber, previous == SIG_ERR ? SIG_DFL : previous);
     }
 }
 
@@ -75,6 +95,7 @@ void watchSignals(const std::string& temporaryPath) {
 void unwatchSignals() {
     hasPendingTemporary = 0;
     pendingTruncateFd = -1;
+    releaseSignals();
 }
 
 int removeFile(const std::string& path) {
