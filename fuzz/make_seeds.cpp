@@ -30,6 +30,13 @@ struct SeedLayer {
     // Argument choices, bytes 0 and 1 of the input.
     unsigned char choice0 = 0;
     unsigned char choice1 = 0;
+    // With `options`: bit 4 of byte 1 is set, bytes 2 and 3 follow, and the
+    // type map and existing map parts come after the .cpg.
+    bool options = false;
+    unsigned char choice2 = 0;
+    unsigned char choice3 = 0;
+    std::string typeMap;      // empty: no type map part (nor an existing map)
+    std::string existingMap;  // empty: no existing map part
 };
 
 void writeSeed(const fs::path& outputFolder, const fs::path& workFolder, const SeedLayer& seed) {
@@ -38,23 +45,28 @@ void writeSeed(const fs::path& outputFolder, const fs::path& workFolder, const S
     const std::string separator(orvtesselfuzz::kSeparator, orvtesselfuzz::kSeparatorSize);
     std::string packed;
     packed += static_cast<char>(seed.choice0);
-    packed += static_cast<char>(seed.choice1);
+    packed += static_cast<char>(seed.options ? seed.choice1 | 0x10 : seed.choice1);
+    if (seed.options) {
+        packed += static_cast<char>(seed.choice2);
+        packed += static_cast<char>(seed.choice3);
+    }
+    // The parts after the .dbf, in order; the last one given decides how
+    // many are written (a part before it that is empty is an empty file).
+    const std::vector<const std::string*> later = {&seed.dictionary, &seed.prj, &seed.cpg,
+                                                   &seed.typeMap, &seed.existingMap};
+    std::size_t nLater = 0;
+    for (std::size_t i = 0; i < later.size(); ++i) {
+        if (!later[i]->empty()) nLater = i + 1;
+    }
+    if (nLater > 3 && !seed.options) throw std::runtime_error("seed " + seed.name + " needs options");
     packed += testsupport::readFile(base.string() + ".shp");
     packed += separator;
     packed += testsupport::readFile(base.string() + ".shx");
     packed += separator;
     packed += testsupport::readFile(base.string() + ".dbf");
-    if (!seed.dictionary.empty() || !seed.prj.empty() || !seed.cpg.empty()) {
+    for (std::size_t i = 0; i < nLater; ++i) {
         packed += separator;
-        packed += seed.dictionary;
-    }
-    if (!seed.prj.empty() || !seed.cpg.empty()) {
-        packed += separator;
-        packed += seed.prj;
-    }
-    if (!seed.cpg.empty()) {
-        packed += separator;
-        packed += seed.cpg;
+        packed += *later[i];
     }
     std::ofstream out(outputFolder / (seed.name + ".bin"), std::ios::binary);
     out.write(packed.data(), static_cast<std::streamsize>(packed.size()));
@@ -194,6 +206,33 @@ std::vector<SeedLayer> seedLayers() {
     projected.cpg = "UTF-8";
     projected.dictionary = "[IMG ID]\r\nCodepage=1250\r\n[END-IMG ID]\r\n";
     layers.push_back(projected);
+
+    // A type map and end levels, then the same sections appended to the map
+    // the first run wrote with a dictionary declaring code page 1252 and
+    // three levels (so that end level 3 draws a warning).
+    SeedLayer typedPoints = points;
+    typedPoints.name = "points-type-map-run-then-append";
+    typedPoints.options = true;
+    typedPoints.choice0 = 0x44;  // type: first column, label: second; dictionary
+    typedPoints.choice2 = 0x51;  // --type-map FILE, --end-level 3, -q
+    typedPoints.choice3 = 0x26;  // a run, then an append run; UTF-8; -o FILE
+    typedPoints.dictionary = "[IMG ID]\r\nID=\r\nName=\r\nCodepage=1252\r\nLevels=3\r\n[END-IMG ID]\r\n";
+    typedPoints.typeMap = "# point types\n0x2f00 = 0x2f01 2\n\n  hill = 0x0400\r\n* = 0x6400 1\n";
+    layers.push_back(typedPoints);
+
+    // Names as classes in the type map, appended through a symbolic link to
+    // a map made elsewhere whose last line has no line end.
+    SeedLayer classedLines = lines;
+    classedLines.name = "polylines-classes-append-link";
+    classedLines.options = true;
+    classedLines.choice0 = 0x11;  // type: second column, label: first; include-all "n"
+    classedLines.choice2 = 0x32;  // --type-map=FILE, --end-level=0
+    classedLines.choice3 = 0x6F;  // append through a link; CP1251; --output=FILE
+    classedLines.typeMap = "Main Street = 0x02 1\nshort = 0x05\n* = 0x06\n";
+    classedLines.existingMap =
+        "; made elsewhere\r\n[IMG ID]\r\nCodepage=1251\r\nLevels=2\r\n[END-IMG ID]\r\n\r\n"
+        "[POLYLINE]\r\nType=0x01\r\nData0=(1.0,2.0),(3.0,4.0)\r\n[END]";
+    layers.push_back(classedLines);
 
     return layers;
 }
