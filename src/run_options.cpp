@@ -9,14 +9,14 @@ namespace {
 
 enum class OptionId { Output, Quiet, Help, Version, TypeMap, EndLevel, LayerCodePage, Append };
 
-struct OptionSpec {
+struct KnownOption {
     OptionId id;
     const char* shortName;  // nullptr when there is none
     const char* longName;
     bool takesValue;
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr KnownOption kOptions[] = {
     {OptionId::Output, "-o", "--output", true},
     {OptionId::Quiet, "-q", "--quiet", false},
     {OptionId::Help, "-h", "--help", false},
@@ -27,10 +27,10 @@ constexpr OptionSpec kOptions[] = {
     {OptionId::Append, "-a", "--append", false},
 };
 
-const OptionSpec* findOption(std::string_view name, bool isLong) {
-    for (const OptionSpec& spec : kOptions) {
-        const char* candidate = isLong ? spec.longName : spec.shortName;
-        if (candidate != nullptr && name == candidate) return &spec;
+const KnownOption* findOption(std::string_view name, bool isLong) {
+    for (const KnownOption& known : kOptions) {
+        const char* candidate = isLong ? known.longName : known.shortName;
+        if (candidate != nullptr && name == candidate) return &known;
     }
     return nullptr;
 }
@@ -72,13 +72,13 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
             }
         }
         // Short options are not clustered: "-qo" is no option.
-        const OptionSpec* spec = findOption(name, isLong);
-        if (spec == nullptr) {
+        const KnownOption* option = findOption(name, isLong);
+        if (option == nullptr) {
             return failed(commandLine, "[ERR] Unknown option " + std::string(argument) +
                                            ". Exiting...\n");
         }
         std::string value;
-        if (spec->takesValue) {
+        if (option->takesValue) {
             if (inlineValue) {
                 value = *inlineValue;
             } else if (i + 1 < argc) {
@@ -98,7 +98,7 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
                                            ". Exiting...\n");
         }
 
-        switch (spec->id) {
+        switch (option->id) {
             case OptionId::Output:
                 options.outputOption = value;
                 // From here on a command-line error goes to standard error,
