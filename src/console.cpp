@@ -44,8 +44,6 @@ void setConsoleForm(ConsoleForm form) {
     currentForm = form;
 }
 
-ConsoleForm consoleForm() { return currentForm; }
-
 bool showsProgress() { return !lineForm(); }
 
 void printOut(std::string_view text) {

@@ -15,7 +15,6 @@ struct ConsoleForm {
 };
 
 void setConsoleForm(ConsoleForm form);
-ConsoleForm consoleForm();
 
 // True when progress lines are shown at all.
 bool showsProgress();

@@ -196,12 +196,38 @@ OutputStream::OutputStream() : buffer_(kBufferSize) {}
 
 OutputStream::~OutputStream() { discard(); }
 
-bool OutputStream::openForAppend(const std::string& path, int& lastByte) {
+void OutputStream::reset(const std::string& path) {
     discard();
     failed_ = false;
     path_ = path;
-    temporaryPath_.clear();
-    used_ = 0;
+}
+
+bool OutputStream::startTemporary(const struct stat* replaced) {
+    std::string created;
+    const int fd = createTemporary(path_, replaced, created);
+    if (fd == -1) return false;
+    watchSignals(created);
+    temporaryPath_ = created;
+#ifdef _WIN32
+    file_ = _fdopen(fd, "wb");
+#else
+    file_ = fdopen(fd, "wb");
+#endif
+    if (file_ == nullptr) {
+#ifdef _WIN32
+        _close(fd);
+#else
+        ::close(fd);
+#endif
+        discard();
+        return false;
+    }
+    ownsFile_ = true;
+    return true;
+}
+
+bool OutputStream::openForAppend(const std::string& path, int& lastByte) {
+    reset(path);
     lastByte = -1;
 
     struct stat linkInfo {};
@@ -223,12 +249,13 @@ bool OutputStream::openForAppend(const std::string& path, int& lastByte) {
     // A copy of the file, with this run's sections after it, replaces it; a
     // link, or a file in a folder that takes no new file, is appended to in
     // place instead.
-    std::string created;
-    const int fd = isLink ? -1 : createTemporary(path, &info, created);
-    if (fd == -1) {
+    if (isLink || !startTemporary(&info)) {
 #ifndef _WIN32
         // Written through: appended in place, and cut back to its length
         // when the run does not finish.
+        if (info.st_size > 0 && std::fseek(existing, -1, SEEK_END) == 0) {
+            lastByte = std::fgetc(existing);
+        }
         std::fclose(existing);
         file_ = std::fopen(path.c_str(), "ab");
         if (file_ == nullptr) return false;
@@ -237,36 +264,11 @@ bool OutputStream::openForAppend(const std::string& path, int& lastByte) {
         pendingTruncateLength = static_cast<off_t>(info.st_size);
         pendingTruncateFd = fileno(file_);
         catchSignals();
-        if (info.st_size > 0) {
-            std::FILE* reader = std::fopen(path.c_str(), "rb");
-            if (reader != nullptr) {
-                if (std::fseek(reader, -1, SEEK_END) == 0) lastByte = std::fgetc(reader);
-                std::fclose(reader);
-            }
-        }
         return true;
 #else
         std::fclose(existing);
         return false;
 #endif
-    }
-    watchSignals(created);
-#ifdef _WIN32
-    file_ = _fdopen(fd, "wb");
-#else
-    file_ = fdopen(fd, "wb");
-#endif
-    ownsFile_ = file_ != nullptr;
-    temporaryPath_ = created;
-    if (file_ == nullptr) {
-#ifdef _WIN32
-        _close(fd);
-#else
-        ::close(fd);
-#endif
-        std::fclose(existing);
-        discard();
-        return false;
     }
 #ifdef __linux__
     // The kernel copies without passing the bytes through the program; a
@@ -274,7 +276,7 @@ bool OutputStream::openForAppend(const std::string& path, int& lastByte) {
     const auto nExisting = static_cast<long long>(info.st_size);
     long long nCopied = 0;
     while (nCopied < nExisting) {
-        const ssize_t n = copy_file_range(fileno(existing), nullptr, fd, nullptr,
+        const ssize_t n = copy_file_range(fileno(existing), nullptr, fileno(file_), nullptr,
                                           static_cast<std::size_t>(nExisting - nCopied), 0);
         if (n <= 0) break;
         nCopied += n;
@@ -306,11 +308,7 @@ bool OutputStream::openForAppend(const std::string& path, int& lastByte) {
 }
 
 bool OutputStream::open(const std::string& path) {
-    discard();
-    failed_ = false;
-    path_ = path;
-    temporaryPath_.clear();
-    used_ = 0;
+    reset(path);
 
     if (path == "-") {
 #ifdef _WIN32
@@ -361,28 +359,7 @@ bool OutputStream::open(const std::string& path) {
     if (exists && _access(path.c_str(), 2) != 0) return false;
 #endif
 
-    std::string created;
-    const int fd = createTemporary(path, exists ? &info : nullptr, created);
-    if (fd == -1) return false;
-    watchSignals(created);
-#ifdef _WIN32
-    file_ = _fdopen(fd, "wb");
-#else
-    file_ = fdopen(fd, "wb");
-#endif
-    if (file_ == nullptr) {
-#ifdef _WIN32
-        _close(fd);
-#else
-        ::close(fd);
-#endif
-        removeFile(created);
-        unwatchSignals();
-        return false;
-    }
-    ownsFile_ = true;
-    temporaryPath_ = created;
-    return true;
+    return startTemporary(exists ? &info : nullptr);
 }
 
 void OutputStream::write(std::string_view text) {

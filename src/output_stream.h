@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include <sys/stat.h>
+
 namespace orvtessel {
 
 // Called at start-up when the process began with standard output closed:
@@ -91,6 +93,10 @@ private:
     bool failed_ = false;
     long long appendedLength_ = -1;  // the length before appending in place, or -1
     bool deferredOpen_ = false;      // a link to a file, opened at the first write
+    void reset(const std::string& path);
+    // Creates the temporary file beside path_ and opens it; `replaced` is
+    // the file it will replace, or null.
+    bool startTemporary(const struct stat* replaced);
     void cutBack();
     bool openDeferred();
 };
