@@ -11,6 +11,7 @@
 #include "ascii_text.h"
 #include "console.h"
 #include "text_code_page.h"
+#include "text_file.h"
 
 namespace orvtessel {
 namespace {
@@ -52,16 +53,6 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// Opens a regular file (or anything readable that is not a folder) for
-// reading; a folder cannot be read as a dictionary.
-FilePtr openDictionary(const std::string& path) {
-    FilePtr file(std::fopen(path.c_str(), "rb"));
-    if (!file) return nullptr;
-    struct stat info {};
-    if (fstat(fileno(file.get()), &info) == 0 && S_ISDIR(info.st_mode)) return nullptr;
-    return file;
-}
-
 // The value of a "key=value" line whose key is `key` (in any case, blanks
 // around key and value ignored); nothing for any other line.
 std::optional<std::string_view> valueOf(std::string_view headerLine, std::string_view key) {
@@ -71,31 +62,6 @@ std::optional<std::string_view> valueOf(std::string_view headerLine, std::string
         return std::nullopt;
     }
     return trimmed(headerLine.substr(equals + 1), " \t");
-}
-
-// Calls writeLine for each line of the text: everything up to the next LF,
-// a CR right before the LF belonging to the line end. A last line without
-// a line end is still a line, and a final line end opens no further line.
-template <typename WriteLine>
-void forEachLine(std::string_view text, WriteLine writeLine) {
-    while (!text.empty()) {
-        const std::size_t lf = text.find('\n');
-        std::string_view line = text.substr(0, lf);
-        if (lf != std::string_view::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
-        writeLine(line);
-        text.remove_prefix(lf == std::string_view::npos ? text.size() : lf + 1);
-    }
-}
-
-bool readDictionary(const std::string& path, std::string& text) {
-    FilePtr dictionaryFile = openDictionary(path);
-    if (!dictionaryFile) return false;
-    char chunk[65536];
-    std::size_t nRead = 0;
-    while ((nRead = std::fread(chunk, 1, sizeof chunk, dictionaryFile.get())) > 0) {
-        text.append(chunk, nRead);
-    }
-    return std::ferror(dictionaryFile.get()) == 0;
 }
 
 }  // namespace
@@ -129,16 +95,16 @@ bool copyDictionary(OutputStream& out, const std::string& dictionaryPath,
     // Read whole first: the code page the ID and name are converted to may
     // come after their lines.
     std::string text;
-    if (!readDictionary(dictionaryPath, text)) return false;
+    if (!readTextFile(dictionaryPath, text)) return false;
     MapHeaderReader reader;
-    forEachLine(text, [&](std::string_view line) { reader.readLine(line); });
+    forEachLine(text, [&](std::string_view line, bool) { reader.readLine(line); });
     info = reader.info();
 
     std::optional<std::string> writtenId;
     std::optional<std::string> writtenName;
     if (mapId) writtenId = TextCodePage::convertCommandLineText(*mapId, info.codePage);
     if (mapName) writtenName = TextCodePage::convertCommandLineText(*mapName, info.codePage);
-    forEachLine(text, [&](std::string_view dictionaryLine) {
+    forEachLine(text, [&](std::string_view dictionaryLine, bool) {
         if (mapId && dictionaryLine == "ID=") {
             out.write("ID=");
             out.write(*writtenId);

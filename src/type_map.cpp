@@ -1,25 +1,16 @@
 #include "type_map.h"
 
 #include <cctype>
-#include <cstdio>
-#include <memory>
 
-#include <sys/stat.h>
+#include "ascii_text.h"
+#include "text_file.h"
 
 namespace orvtessel {
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
+constexpr std::string_view kBlanks = " \t";
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view trimBlanks(std::string_view text) {
-    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
-    return text;
-}
 
 void lowerAscii(std::string_view text, std::string& lowered) {
     lowered.assign(text.data(), text.size());
@@ -39,17 +30,6 @@ std::vector<std::string_view> fieldsOf(std::string_view text) {
         if (i > start) fields.push_back(text.substr(start, i - start));
     }
     return fields;
-}
-
-bool readWholeFile(const std::string& path, std::string& text) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) return false;
-    struct stat info {};
-    if (fstat(fileno(file.get()), &info) == 0 && S_ISDIR(info.st_mode)) return false;
-    char chunk[65536];
-    std::size_t nRead = 0;
-    while ((nRead = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) text.append(chunk, nRead);
-    return std::ferror(file.get()) == 0;
 }
 
 }  // namespace
@@ -72,7 +52,7 @@ bool isTypeMapNumber(std::string_view text) {
 
 std::optional<TypeMap> TypeMap::read(const std::string& path, std::string& error) {
     std::string content;
-    if (!readWholeFile(path, content)) {
+    if (!readTextFile(path, content)) {
         error = "[ERR] Type map " + path + " cannot be read. Exiting...\n";
         return std::nullopt;
     }
@@ -86,39 +66,16 @@ std::optional<TypeMap> TypeMap::read(const std::string& path, std::string& error
         return std::nullopt;
     };
     int lineNumber = 0;
+    const char* reason = nullptr;
     std::string key;
-    while (!rest.empty()) {
+    forEachLine(rest, [&](std::string_view line, bool endsWithLf) {
+        if (reason != nullptr) return;
         ++lineNumber;
-        const std::size_t lf = rest.find('\n');
-        std::string_view line = rest.substr(0, lf);
-        rest.remove_prefix(lf == std::string_view::npos ? rest.size() : lf + 1);
-        // A CR before the LF belongs to the line end, and so does one that
-        // ends the file.
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-
-        const std::string_view ruleText = trimBlanks(line);
-        if (ruleText.empty() || ruleText.front() == '#') continue;
-        const std::size_t equals = line.find('=');
-        if (equals == std::string_view::npos) return lineError(lineNumber, "no \"=\"");
-        TypeRule rule;
-        rule.value = std::string(trimBlanks(line.substr(0, equals)));
-        if (rule.value.empty()) return lineError(lineNumber, "no value");
-        const std::vector<std::string_view> fields = fieldsOf(line.substr(equals + 1));
-        if (fields.empty() || !isTypeMapNumber(fields[0])) return lineError(lineNumber, "no type number");
-        rule.typeText = std::string(fields[0]);
-        if (fields.size() >= 2) {
-            if (fields[1].size() != 1 || fields[1][0] < '0' || fields[1][0] > '9') {
-                return lineError(lineNumber, "no end level from 0 to 9");
-            }
-            rule.endLevel = fields[1][0] - '0';
-        }
-        if (fields.size() >= 3) return lineError(lineNumber, "text after the end level");
-        lowerAscii(rule.value, key);
-        if (!map.byValue_.emplace(key, map.rules_.size()).second) {
-            return lineError(lineNumber, "value listed twice");
-        }
-        map.rules_.push_back(std::move(rule));
-    }
+        // A CR that ends the file belongs to the line end as well.
+        if (!endsWithLf && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+        reason = map.addRule(line, key);
+    });
+    if (reason != nullptr) return lineError(lineNumber, reason);
     if (map.rules_.empty()) {
         error = "[ERR] Type map " + path + " holds no rule. Exiting...\n";
         return std::nullopt;
@@ -130,6 +87,30 @@ std::optional<TypeMap> TypeMap::read(const std::string& path, std::string& error
         map.byValue_.erase(star);
     }
     return map;
+}
+
+const char* TypeMap::addRule(std::string_view line, std::string& key) {
+    const std::string_view ruleText = trimmed(line, kBlanks);
+    if (ruleText.empty() || ruleText.front() == '#') return nullptr;
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) return "no \"=\"";
+    TypeRule rule;
+    rule.value = std::string(trimmed(line.substr(0, equals), kBlanks));
+    if (rule.value.empty()) return "no value";
+    const std::vector<std::string_view> fields = fieldsOf(line.substr(equals + 1));
+    if (fields.empty() || !isTypeMapNumber(fields[0])) return "no type number";
+    rule.typeText = std::string(fields[0]);
+    if (fields.size() >= 2) {
+        if (fields[1].size() != 1 || fields[1][0] < '0' || fields[1][0] > '9') {
+            return "no end level from 0 to 9";
+        }
+        rule.endLevel = fields[1][0] - '0';
+    }
+    if (fields.size() >= 3) return "text after the end level";
+    lowerAscii(rule.value, key);
+    if (!byValue_.emplace(key, rules_.size()).second) return "value listed twice";
+    rules_.push_back(std::move(rule));
+    return nullptr;
 }
 
 const TypeRule* TypeMap::find(std::string_view value) const {

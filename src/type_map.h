@@ -36,6 +36,10 @@ public:
     const std::vector<TypeRule>& rules() const { return rules_; }
 
 private:
+    // Takes one line of the file: nothing for a blank or comment line, else
+    // the rule; returns the reason when the line is no rule.
+    const char* addRule(std::string_view line, std::string& key);
+
     std::vector<TypeRule> rules_;
     std::unordered_map<std::string, std::size_t> byValue_;  // lower-cased value -> rule
     long defaultIndex_ = -1;  // the "*" rule's index, or -1

@@ -21,10 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kUsageLine =
-    "[INF] Usage: Orvtessel <selected shape layer> <type column> <label column> "
-    "(<include all columns (default yes)>) (<dictionary file>) (<mapid>) (<MapName>)\n";
-
 Layer pointLayer() {
     Layer layer;
     layer.shapes = {point(16.6, 49.2), point(16.7, 49.3)};

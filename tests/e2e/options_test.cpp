@@ -15,10 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kUsageLine =
-    "[INF] Usage: Orvtessel <selected shape layer> <type column> <label column> "
-    "(<include all columns (default yes)>) (<dictionary file>) (<mapid>) (<MapName>)\n";
-
 const std::string kMap = crlf(std::string(kDefaultHeader) +
                               "[POI]\nData0=(52.250000,13.500000)\nType=0x2f06\nLabel=Alpha\n[END]\n\n"
                               "[POI]\nData0=(51.500000,-0.123457)\nType=0x2f07\nLabel=Beta\n[END]\n\n");

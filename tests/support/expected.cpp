@@ -21,6 +21,10 @@ const char* const kBanner =
     "----------------------------------------------------------------------\n"
     "\n";
 
+const char* const kUsageLine =
+    "[INF] Usage: Orvtessel <selected shape layer> <type column> <label column> "
+    "(<include all columns (default yes)>) (<dictionary file>) (<mapid>) (<MapName>)\n";
+
 const char* const kUsageError =
     "[ERR] Incorrect parameter! Exiting...\n"
     "[INF] Usage: Orvtessel <selected shape layer> <type column> <label column> "

@@ -9,6 +9,8 @@ namespace testsupport {
 
 extern const char* const kBanner;
 extern const char* const kUsageError;
+// The usage line alone, as every command-line error ends.
+extern const char* const kUsageLine;
 // The built-in header with "\n" line ends (crlf() gives the file's bytes).
 extern const char* const kDefaultHeader;
 extern const char* const kNoDictionary;
